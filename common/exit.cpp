@@ -1,0 +1,39 @@
+#include "common/exit.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "common/program_name.h"
+
+void exit_out_of_memory() {
+    std::fprintf(stderr, "%s: Out of memory.\n", program_name);
+    throw exit_request{1};
+}
+
+void exit_with_errno(const char* operation) {
+    const int saved = errno;
+    std::fprintf(stderr, "%s: %s: %s\n", program_name, operation, std::strerror(saved));
+    throw exit_request{1};
+}
+
+void* alloc_or_exit(std::uint64_t size) {
+    void* block = size <= SIZE_MAX ? std::malloc(static_cast<std::size_t>(size)) : nullptr;
+    if (block == nullptr) {
+        exit_out_of_memory();
+    }
+    return block;
+}
+
+int run_main(int (*body)(int, char**), int argc, char** argv) {
+    try {
+        return body(argc, argv);
+    } catch (const exit_request& request) {
+        return request.status;
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "%s: Out of memory.\n", program_name);
+        return 1;
+    }
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstdint>
+
+// Carries the process's exit status from the place where a failure is met
+// (after its message has been printed) to main.  Only main catches it.
+struct exit_request {
+    int status;
+};
+
+// "<program>: Out of memory." and status 1.
+[[noreturn]] void exit_out_of_memory();
+
+// "<program>: <operation>: <strerror(errno)>" and status 1.  errno is taken
+// before anything is printed.
+[[noreturn]] void exit_with_errno(const char* operation);
+
+// A new uninitialised block from malloc, or the out-of-memory exit.  The
+// caller frees it with std::free.
+void* alloc_or_exit(std::uint64_t size);
+
+// Runs a program body and turns exit_request and std::bad_alloc into the
+// process status.  Both programs' main functions are this call alone.
+int run_main(int (*body)(int, char**), int argc, char** argv);

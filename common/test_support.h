@@ -1,0 +1,50 @@
+#pragma once
+
+// Helpers shared by the test executables of every folder.
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+// A fresh folder under TMPDIR (or /tmp), removed with all its contents when
+// the object goes away, also when an assertion has failed.
+class temp_dir {
+public:
+    temp_dir();
+    ~temp_dir();
+    temp_dir(const temp_dir&) = delete;
+    temp_dir& operator=(const temp_dir&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+struct run_result {
+    int status = 0;
+    std::string out;  // what went to standard output
+    std::string err;  // what went to standard error
+};
+
+// Runs a piece of the program in this process with standard output and
+// standard error captured.  The status is 0 when the body returns, or the
+// status of the exit_request it throws.
+run_result run_captured(const std::function<void()>& body);
+
+// Runs a built program (argv[0] is looked up in VORKA_BIN_DIR unless it
+// holds a "/") with extra environment settings ("NAME=value", or "NAME" alone
+// to remove it) and standard input from /dev/null or the given file.
+run_result run_program(const std::vector<std::string>& argv,
+                       const std::vector<std::string>& environment = {},
+                       const std::string& stdin_path = "/dev/null");
+
+// The built program's path: VORKA_BIN_DIR/<name>.
+std::string program_path(const std::string& name);
+
+std::string read_file(const std::filesystem::path& path);
+void write_file(const std::filesystem::path& path, const std::string& contents);
+std::vector<std::uint8_t> read_bytes(const std::filesystem::path& path);

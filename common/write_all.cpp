@@ -1,0 +1,28 @@
+#include "common/write_all.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "common/exit.h"
+
+void write_all(int fd, const void* data, std::size_t size, const char* operation) {
+    const char* next = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t written = ::write(fd, next, size);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            exit_with_errno(operation);
+        }
+        if (written == 0) {
+            // A descriptor that accepts nothing and reports no error would
+            // loop for ever; call it what it is.
+            errno = EIO;
+            exit_with_errno(operation);
+        }
+        next += written;
+        size -= static_cast<std::size_t>(written);
+    }
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Writes a format's header for a payload of the given size to the
+// descriptor (nothing for the headerless formats).  Write failures are
+// reported and end the run through write_all.
+using header_writer = void (*)(std::uint64_t payload_bytes, int fd);
+
+// One output format.  byte_swap 1: every 16-bit sample leaves with its two
+// bytes exchanged relative to CD-DA order (big-endian samples).
+struct format_entry {
+    const char* name;
+    const char* extension;
+    header_writer write_header;
+    std::uint8_t byte_swap;
+};
+
+// The fixed table of the five formats, ended by an all-zero row whose empty
+// (null) name ends every walk.  Row 0, "pcm", is the default format.
+extern const format_entry output_formats[6];
+
+inline const format_entry& default_format() { return output_formats[0]; }
+
+// The row whose name equals the text without regard to ASCII case, or null.
+const format_entry* find_format(const char* name);
+
+// The template with its first "%s" replaced by the format's extension.
+std::string expand_output_name(const std::string& name_template, const format_entry& format);

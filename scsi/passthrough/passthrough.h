@@ -1,0 +1,53 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+// The narrow interface between the command channel and whatever carries
+// SCSI commands to a drive: the kernel (SG_IO on Linux) or the emulated
+// drive that serves a CUE/BIN image.
+
+enum class data_direction { none, in, out };
+
+struct scsi_request {
+    std::span<const std::uint8_t> cdb;  // 6, 10 or 12 bytes
+    data_direction direction = data_direction::none;
+    std::span<std::uint8_t> data;       // in: filled by the drive; out: sent to it
+    int timeout_ms = 10000;
+    int retries = 3;
+};
+
+inline constexpr std::size_t max_sense_bytes = 64;
+
+struct scsi_outcome {
+    enum class kind {
+        completed,     // the command ran and the data phase is complete
+        not_sent,      // the request never reached the drive; system_error is errno
+        status_error,  // the drive answered CHECK CONDITION; sense holds its sense data
+        failed,        // any other failure (transport, time-out, short transfer); status says which
+    };
+    kind what = kind::completed;
+    int system_error = 0;
+    std::array<std::uint8_t, max_sense_bytes> sense{};
+    std::size_t sense_length = 0;
+    int status = 0;
+};
+
+class passthrough {
+public:
+    virtual ~passthrough() = default;
+    virtual scsi_outcome send(const scsi_request& request) = 0;
+};
+
+struct passthrough_open_result {
+    std::unique_ptr<passthrough> device;  // null when opening failed
+    std::string error;                    // why, printed after the program name
+};
+
+// A regular file is a CUE sheet served by the emulated drive; anything else
+// goes to the platform's pass-through.
+passthrough_open_result open_passthrough(const std::string& path);
