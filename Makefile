@@ -1,8 +1,9 @@
 # Thin wrapper over the CMake presets; CMake does the real work.
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX ?= /usr/local
+SYSCONFDIR ?= $(PREFIX)/etc
 
-.PHONY: all build test asan demo install uninstall package clean
+.PHONY: all build test asan demo release install uninstall package clean
 
 all: build
 
@@ -22,11 +23,26 @@ demo: build
 	tools/demo.sh build/default/bin
 
 release:
-	cmake --preset release -DCMAKE_INSTALL_PREFIX=$(PREFIX)
+	cmake --preset release -DCMAKE_INSTALL_PREFIX=$(PREFIX) \
+	      -DVORKA_SYSCONFDIR=$(SYSCONFDIR)
 	cmake --build --preset release -j $(JOBS)
 
 install: release
 	DESTDIR="$(DESTDIR)" cmake --install build/release
+
+# Removes what the last `make install` listed in build/release/install_manifest.txt,
+# except a vorkarc that was edited after it was installed.  Give the DESTDIR
+# of that install.
+uninstall:
+	DESTDIR="$(DESTDIR)" cmake -DMANIFEST=build/release/install_manifest.txt \
+	      -DSHIPPED_CONFIG=config/vorkarc -P cmake/uninstall.cmake
+
+# A Debian package in build/package: programs in /usr, configuration in /etc.
+package:
+	cmake --preset release -B build/package -DCMAKE_INSTALL_PREFIX=/usr \
+	      -DVORKA_SYSCONFDIR=/etc
+	cmake --build build/package -j $(JOBS)
+	cd build/package && cpack
 
 clean:
 	rm -rf build
