@@ -21,9 +21,7 @@ struct format_entry {
 // (null) name ends every walk.  Row 0, "pcm", is the default format.
 extern const format_entry output_formats[6];
 
-inline const format_entry& default_format() {
-    return output_formats[0];
-}
+inline const format_entry& default_format() { return output_formats[0]; }
 
 // The row whose name equals the text without regard to ASCII case, or null.
 const format_entry* find_format(const char* name);
