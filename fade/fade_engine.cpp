@@ -13,6 +13,7 @@
 #include "common/program_name.h"
 #include "common/write_all.h"
 #include "fade/gain_steps.h"
+#include "fade/scale.h"
 
 namespace {
 
@@ -81,25 +82,6 @@ void fade_frames(std::int16_t* samples, std::int64_t frames, gain_stepper& steps
 }
 
 }  // namespace
-
-void scale_samples(std::int16_t* samples, std::size_t count, std::int32_t gain,
-                   std::int32_t unity_gain) {
-    if (unity_gain == fade_unity_gain && gain >= 0 && gain <= fade_unity_gain) {
-        // sample * gain fits in 32 bits for these gains (-32768 * 65536 is
-        // exactly INT32_MIN), and dividing by 65536 toward zero is a shift
-        // after adding 65535 to negative products.  The loop vectorises.
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::int32_t product = std::int32_t{samples[i]} * gain;
-            const std::int32_t bias = (product >> 31) & (fade_unity_gain - 1);
-            samples[i] = static_cast<std::int16_t>((product + bias) >> 16);
-        }
-        return;
-    }
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::int64_t product = std::int64_t{samples[i]} * gain;
-        samples[i] = static_cast<std::int16_t>(product / unity_gain);
-    }
-}
 
 void fade_region(int fd, std::int32_t unity_gain, std::int64_t start_frame, std::int32_t start_gain,
                  std::int64_t end_frame, std::int32_t end_gain) {

@@ -23,7 +23,3 @@ constexpr std::int64_t fade_block_frames = 16384;
 // failed-call message and ends the run; blocks written before it stay faded.
 void fade_region(int fd, std::int32_t unity_gain, std::int64_t start_frame, std::int32_t start_gain,
                  std::int64_t end_frame, std::int32_t end_gain);
-
-// Scales `count` samples in host order with one gain.  Exposed for tests.
-void scale_samples(std::int16_t* samples, std::size_t count, std::int32_t gain,
-                   std::int32_t unity_gain);
