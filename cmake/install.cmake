@@ -4,11 +4,7 @@
 
 set(VORKA_SHIPPED_CONFIG ${PROJECT_SOURCE_DIR}/config/vorkarc)
 
-foreach(program vorka vorkfade)
-  if(TARGET ${program})
-    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  endif()
-endforeach()
+install(TARGETS vorka vorkfade RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # The pages name the system configuration file; an installed page must name
 # the file this build reads, which a package moves to /etc.
