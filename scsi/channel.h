@@ -34,12 +34,12 @@ struct cdb_bytes {
 };
 
 // The command catalogue.
-cdb_bytes inquiry_cdb();       // 12 00 00 00 40 00
-cdb_bytes read_toc_cdb();      // 43 00 00 00 00 00 01 08 00 00
-cdb_bytes mode_select6_cdb();  // 15 10 00 00 0c 00
-cdb_bytes read10_cdb(std::uint8_t opcode, std::uint32_t lba, int count);  // op 00 lba(4) 00 00 n 00
-cdb_bytes read12_d8_cdb(std::uint32_t lba, int count);  // d8 00 lba(4) 00 00 00 n 00 00
-cdb_bytes read_cd_cdb(std::uint32_t lba, int count);    // be 04 lba(4) n(3) 10 00 00
+cdb_bytes inquiry_cdb();                                                   // 12 00 00 00 40 00
+cdb_bytes read_toc_cdb();                                                  // 43 00 00 00 00 00 01 08 00 00
+cdb_bytes mode_select6_cdb();                                              // 15 10 00 00 0c 00
+cdb_bytes read10_cdb(std::uint8_t opcode, std::uint32_t lba, int count);   // op 00 lba(4) 00 00 n 00
+cdb_bytes read12_d8_cdb(std::uint32_t lba, int count);                     // d8 00 lba(4) 00 00 00 n 00 00
+cdb_bytes read_cd_cdb(std::uint32_t lba, int count);                       // be 04 lba(4) n(3) 10 00 00
 
 // Opens the drive (or image) named by the path; on failure prints the
 // message and ends the run with status 1.
