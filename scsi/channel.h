@@ -24,6 +24,11 @@ struct scsi_device {
     std::unique_ptr<passthrough> device;
     std::array<std::uint8_t, transfer_buffer_bytes> transfer_buffer{};
     std::FILE* log = nullptr;  // VORKA_SCSI_LOG, when set
+
+    scsi_device() = default;
+    scsi_device(const scsi_device&) = delete;
+    scsi_device& operator=(const scsi_device&) = delete;
+    ~scsi_device();  // closes the log if scsi_close has not
 };
 
 // A CDB of 6, 10 or 12 bytes.
@@ -34,16 +39,25 @@ struct cdb_bytes {
 };
 
 // The command catalogue.
-cdb_bytes inquiry_cdb();                                                   // 12 00 00 00 40 00
-cdb_bytes read_toc_cdb();                                                  // 43 00 00 00 00 00 01 08 00 00
-cdb_bytes mode_select6_cdb();                                              // 15 10 00 00 0c 00
-cdb_bytes read10_cdb(std::uint8_t opcode, std::uint32_t lba, int count);   // op 00 lba(4) 00 00 n 00
-cdb_bytes read12_d8_cdb(std::uint32_t lba, int count);                     // d8 00 lba(4) 00 00 00 n 00 00
-cdb_bytes read_cd_cdb(std::uint32_t lba, int count);                       // be 04 lba(4) n(3) 10 00 00
+cdb_bytes inquiry_cdb();       // 12 00 00 00 40 00
+cdb_bytes read_toc_cdb();      // 43 00 00 00 00 00 01 08 00 00
+cdb_bytes mode_select6_cdb();  // 15 10 00 00 0c 00
+cdb_bytes read10_cdb(std::uint8_t opcode, std::uint32_t lba, int count);  // op 00 lba(4) 00 00 n 00
+cdb_bytes read12_d8_cdb(std::uint32_t lba, int count);  // d8 00 lba(4) 00 00 00 n 00 00
+cdb_bytes read_cd_cdb(std::uint32_t lba, int count);    // be 04 lba(4) n(3) 10 00 00
+
+// Also sent, outside the catalogue, by tools and tests.
+cdb_bytes test_unit_ready_cdb();  // 00 00 00 00 00 00
+cdb_bytes mode_sense6_cdb();      // 1a 00 01 00 0c 00
 
 // Opens the drive (or image) named by the path; on failure prints the
 // message and ends the run with status 1.
 std::unique_ptr<scsi_device> scsi_open(const std::string& path);
+
+// The device record around an already open pass-through (scsi_open's second
+// half; tests hand in a scripted fake here).  Opens the VORKA_SCSI_LOG file
+// when that variable is set; a log that cannot be opened ends the run.
+std::unique_ptr<scsi_device> scsi_attach(std::unique_ptr<passthrough> device);
 
 // The generic command (INQUIRY, READ TOC, MODE SELECT).
 void scsi_command(scsi_device& device, const cdb_bytes& cdb, std::size_t length,

@@ -16,7 +16,7 @@ enum class data_direction { none, in, out };
 struct scsi_request {
     std::span<const std::uint8_t> cdb;  // 6, 10 or 12 bytes
     data_direction direction = data_direction::none;
-    std::span<std::uint8_t> data;       // in: filled by the drive; out: sent to it
+    std::span<std::uint8_t> data;  // in: filled by the drive; out: sent to it
     int timeout_ms = 10000;
     int retries = 3;
 };
@@ -38,7 +38,7 @@ struct scsi_outcome {
 };
 
 class passthrough {
-public:
+  public:
     virtual ~passthrough() = default;
     virtual scsi_outcome send(const scsi_request& request) = 0;
 };
