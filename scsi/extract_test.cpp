@@ -28,7 +28,8 @@ scripted_answer answer_with_sectors(const recorded_request& request) {
     bytes data(request.length);
     const std::uint32_t first = address_of(request);
     for (std::size_t i = 0; i < data.size(); ++i) {
-        data[i] = sample_byte(first + static_cast<std::uint32_t>(i / sector_bytes), i % sector_bytes);
+        data[i] =
+            sample_byte(first + static_cast<std::uint32_t>(i / sector_bytes), i % sector_bytes);
     }
     return scripted_answer::completed(data);
 }
@@ -68,8 +69,8 @@ struct loop_fixture : ::testing::Test {
 
     run_result extract(int read_size, std::int64_t first, std::int64_t end, int verbosity = 0,
                        int selection_count = 1, const char* path = nullptr) {
-        const int fd = ::open(path != nullptr ? path : out_path.c_str(),
-                              O_WRONLY | O_CREAT | O_APPEND, 0644);
+        const int fd =
+            ::open(path != nullptr ? path : out_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
         const extraction run{*drive.device, mode, progress, read_size, verbosity, selection_count};
         run_result r = run_captured([&] { extract_range(run, first, end, fd); });
         ::close(fd);
@@ -169,6 +170,7 @@ TEST_F(loop_fixture, quiet_loop_reads_the_clock_once) {
 
 TEST_F(loop_fixture, progress_is_checked_every_hundred_sectors_and_shown_after_two_seconds) {
     struct pace_case {
+        int sectors;
         int read_size;
         std::int64_t step_us;
         int readings;  // the call's own reading included
@@ -177,10 +179,10 @@ TEST_F(loop_fixture, progress_is_checked_every_hundred_sectors_and_shown_after_t
     // 520 sectors: with 26 per read the counter passes 100 at every 4th
     // chunk (5 checks); with 1 per read at every 100th (5 checks).
     const pace_case cases[] = {
-        {26, 2000001, 6, 5},
-        {1, 2000001, 6, 5},
-        {26, 2000000, 6, 0},  // exactly two seconds is not enough
-        {26, 1000001, 6, 2},  // every other check
+        {520, 26, 2000001, 6, 5}, {520, 1, 2000001, 6, 5},
+        {520, 26, 1000001, 6, 2},                          // every other check
+        {104, 26, 2000000, 2, 0},                          // exactly two seconds is not enough
+        {104, 26, 2000001, 2, 1}, {99, 1, 9000000, 1, 0},  // the counter never reaches 100
     };
     for (const pace_case& c : cases) {
         fake_drive own;
@@ -188,14 +190,15 @@ TEST_F(loop_fixture, progress_is_checked_every_hundred_sectors_and_shown_after_t
         stepping_clock clock{0, c.step_us};
         transfer_progress totals;
         totals.clock = std::ref(clock);
-        totals.planned_sectors = 520;
+        totals.planned_sectors = c.sectors;
         const int fd = ::open("/dev/null", O_WRONLY);
         const extraction run{*own.device, mode, totals, c.read_size, 1, 1};
-        const run_result r = run_captured([&] { extract_range(run, 0, 520, fd); });
+        const run_result r = run_captured([&] { extract_range(run, 0, c.sectors, fd); });
         ::close(fd);
-        EXPECT_EQ(clock.readings, c.readings) << c.read_size << " " << c.step_us;
+        EXPECT_EQ(clock.readings, c.readings)
+            << c.sectors << " " << c.read_size << " " << c.step_us;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\r'), c.lines)
-            << c.read_size << " " << c.step_us;
+            << c.sectors << " " << c.read_size << " " << c.step_us;
     }
 }
 

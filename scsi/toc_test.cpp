@@ -42,8 +42,8 @@ bytes raw_sector(std::uint8_t mode) {
 
 std::string sector_read(int lba) {
     char text[64];
-    std::snprintf(text, sizeof text, "28 00 00 %02x %02x %02x 00 00 01 00 | in 2352", lba >> 16 & 0xff,
-                  lba >> 8 & 0xff, lba & 0xff);
+    std::snprintf(text, sizeof text, "28 00 00 %02x %02x %02x 00 00 01 00 | in 2352",
+                  lba >> 16 & 0xff, lba >> 8 & 0xff, lba & 0xff);
     return text;
 }
 
@@ -88,8 +88,8 @@ TEST(track_table, entry_count_is_bounded_by_one_and_the_table) {
         int length;
         int tracks;
     };
-    for (const count_case c : {count_case{0, 0}, {17, 0}, {18, 1}, {809, 99}, {810, 100},
-                               {65535, 100}}) {
+    for (const count_case c :
+         {count_case{0, 0}, {17, 0}, {18, 1}, {809, 99}, {810, 100}, {65535, 100}}) {
         bytes response(2048, 0);
         response[0] = static_cast<std::uint8_t>(c.length >> 8);
         response[1] = static_cast<std::uint8_t>(c.length);
@@ -118,9 +118,14 @@ TEST(track_kind_at, sectors_outside_the_tracks_belong_to_the_first_or_last) {
         std::int64_t sector;
         int kind;
     };
-    for (const at_case c : {at_case{0, kind_audio}, {100, kind_audio}, {199, kind_audio},
-                            {200, kind_video}, {299, kind_video}, {300, kind_data},
-                            {400, kind_data}, {99999, kind_data}}) {
+    for (const at_case c : {at_case{0, kind_audio},
+                            {100, kind_audio},
+                            {199, kind_audio},
+                            {200, kind_video},
+                            {299, kind_video},
+                            {300, kind_data},
+                            {400, kind_data},
+                            {99999, kind_data}}) {
         EXPECT_EQ(track_kind_at(table, c.sector), c.kind) << c.sector;
     }
 }
