@@ -26,5 +26,10 @@ inline const format_entry& default_format() { return output_formats[0]; }
 // The row whose name equals the text without regard to ASCII case, or null.
 const format_entry* find_format(const char* name);
 
+// The "-f" lookup: makes the named row the selected format and returns 0.  A
+// name that is in no row calls on_unknown (the help text, which ends the run);
+// should it return, the run ends with status 1 all the same.
+int select_format(const char* name, const format_entry*& selected, void (*on_unknown)());
+
 // The template with its first "%s" replaced by the format's extension.
 std::string expand_output_name(const std::string& name_template, const format_entry& format);

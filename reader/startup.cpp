@@ -1,0 +1,61 @@
+#include "reader/startup.h"
+
+#include <cstdio>
+
+#include "common/exit.h"
+#include "common/program_name.h"
+#include "output/format.h"
+#include "output/track_name.h"
+#include "reader/selection.h"
+
+void require_arguments(int argc) {
+    if (argc < 2) {
+        print_help();
+    }
+}
+
+void load_configuration(reader_run& run) {
+    load_drive_configuration(run.drives, run.config_places);
+}
+
+void read_command_line(reader_run& run, int argc, const char* const* argv) {
+    parse_options(run.parser, run.settings, argc, argv, option_table, program_name);
+    if (run.parser.next_arg < argc) {
+        print_help();
+    }
+}
+
+void select_tracks(reader_run& run) {
+    make_track_selection(run.settings, run.selection);
+}
+
+bool writes_file_per_track(const reader_settings& settings, const std::string& expanded_name) {
+    return settings.index_only == 0 && settings.start_sector < 0 &&
+           expanded_name.find('%') != std::string::npos;
+}
+
+void check_output_name(const reader_run& run) {
+    const std::string expanded =
+        expand_output_name(run.settings.output_name, *run.settings.selected_format);
+    if (writes_file_per_track(run.settings, expanded)) {
+        check_track_name_template(expanded, run.settings.output_name);
+    }
+}
+
+void start_up(reader_run& run, int argc, const char* const* argv) {
+    set_program_name(argc > 0 ? argv[0] : "vorka");
+    require_arguments(argc);
+    load_configuration(run);
+    read_command_line(run, argc, argv);
+    select_tracks(run);
+    check_output_name(run);
+}
+
+int vorka_main(int argc, char** argv) {
+    reader_run run;
+    start_up(run, argc, argv);
+    // The drive comes next: opening it, identifying it and the run itself.
+    std::fprintf(stderr, "%s: Drive access is not built into this version yet; stopping.\n",
+                 program_name);
+    throw exit_request{1};
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "config/config.h"
+#include "config/drive_entry.h"
+#include "reader/options.h"
+#include "reader/settings.h"
+
+// The state of one reader run; every step takes what it needs from here.
+struct reader_run {
+    reader_settings settings;
+    track_selection selection;
+    drive_entries drives;
+    config_search_list config_places = default_config_search_list();
+    option_parser parser;
+};
+
+// The start-up steps, in the order vorka_main runs them.  Each either
+// succeeds or reports its failure and ends the run.
+
+// With nothing but the program's name on the command line: the help text.
+void require_arguments(int argc);
+
+// Every drive configuration file, before the options: a faulty file ends the
+// run even when only the help text is asked for.
+void load_configuration(reader_run& run);
+
+// The options; arguments left after them give the help text.
+void read_command_line(reader_run& run, int argc, const char* const* argv);
+
+// The track selection, or the checked sector range.
+void select_tracks(reader_run& run);
+
+// Refuses a per-track output name that holds a conversion the track number
+// cannot fill, before anything is read or written.
+void check_output_name(const reader_run& run);
+
+// True when every track goes to a file of its own, named by formatting the
+// track number into the expanded output name.
+bool writes_file_per_track(const reader_settings& settings, const std::string& expanded_name);
+
+// Steps 1 to 6 of the run: program name through the output name check.
+void start_up(reader_run& run, int argc, const char* const* argv);
+
+// The whole program.
+int vorka_main(int argc, char** argv);
