@@ -1,7 +1,337 @@
 #include "image/emulated_drive.h"
 
+#include <algorithm>
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+
+#include "scsi/passthrough/sense.h"
+#include "scsi/passthrough/sg_io_answer.h"
+
+namespace {
+
+enum opcode : std::uint8_t {
+    op_test_unit_ready = 0x00,
+    op_inquiry = 0x12,
+    op_mode_select6 = 0x15,
+    op_mode_sense6 = 0x1a,
+    op_read10 = 0x28,
+    op_read_toc = 0x43,
+    op_read_cd = 0xbe,
+    op_read_cdda_nec = 0xd4,
+    op_read_cdda = 0xd8,
+};
+
+constexpr std::uint8_t asc_unrecovered_read_error = 0x11;
+constexpr std::uint8_t asc_invalid_opcode = 0x20;
+constexpr std::uint8_t asc_lba_out_of_range = 0x21;
+constexpr std::uint8_t asc_invalid_field_in_cdb = 0x24;
+constexpr std::uint8_t asc_parameter_list_length = 0x1a;
+constexpr std::uint8_t asc_invalid_field_in_parameters = 0x26;
+constexpr std::uint8_t asc_illegal_mode_for_track = 0x64;
+
+constexpr std::uint8_t leadout_track = 0xaa;
+constexpr std::uint8_t control_audio = 0x10;  // ADR 1, two-channel audio
+constexpr std::uint8_t control_data = 0x14;   // ADR 1, data track
+constexpr std::uint8_t control_pre_emphasis = 0x01;
+
+constexpr std::uint8_t read_cd_type_any = 0;
+constexpr std::uint8_t read_cd_type_cdda = 1;
+constexpr std::uint8_t read_cd_user_data = 0x10;
+constexpr std::uint8_t read_cd_everything = 0xf8;
+
+constexpr std::uint32_t mode_parameter_bytes = 12;
+
+scsi_outcome illegal_request(std::uint8_t asc) {
+    return check_condition(sense_key_illegal_request, asc, 0);
+}
+
+scsi_outcome completed() {
+    return {};
+}
+
+// A data phase that does not match what the command moves: the adapter
+// reports it as a failed transfer, as the SG_IO backend does.
+scsi_outcome wrong_transfer_length() {
+    scsi_outcome outcome;
+    outcome.what = scsi_outcome::kind::failed;
+    outcome.status = sg_status_short_transfer;
+    return outcome;
+}
+
+std::uint32_t big_endian(std::span<const std::uint8_t> cdb, std::size_t at, std::size_t width) {
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < width; ++i) {
+        value = value << 8 | cdb[at + i];
+    }
+    return value;
+}
+
+void put_big_endian(std::uint8_t* out, std::uint32_t value, std::size_t width) {
+    for (std::size_t i = 0; i < width; ++i) {
+        out[i] = static_cast<std::uint8_t>(value >> (8 * (width - 1 - i)));
+    }
+}
+
+// An answer shorter than the allocation length: copy what fits and clear
+// the rest of the buffer.
+scsi_outcome answer_with(const scsi_request& request, const std::uint8_t* answer,
+                         std::size_t length, std::size_t allocation) {
+    const std::size_t n = std::min({length, allocation, request.data.size()});
+    std::memcpy(request.data.data(), answer, n);
+    std::fill(request.data.begin() + static_cast<std::ptrdiff_t>(n), request.data.end(), 0);
+    return completed();
+}
+
+}  // namespace
+
+bool parse_sector_ranges(const std::string& text, sector_ranges& ranges) {
+    const char* p = text.data();
+    const char* end = p + text.size();
+    while (p < end) {
+        std::uint32_t first = 0;
+        auto [after, error] = std::from_chars(p, end, first);
+        if (error != std::errc() || after == p) {
+            return false;
+        }
+        std::uint32_t last = first;
+        p = after;
+        if (p < end && *p == '-') {
+            auto [after_last, error_last] = std::from_chars(p + 1, end, last);
+            if (error_last != std::errc() || after_last == p + 1 || last < first) {
+                return false;
+            }
+            p = after_last;
+        }
+        ranges.emplace_back(first, last);
+        if (p < end && *p++ != ',') {
+            return false;
+        }
+        if (p == end && p[-1] == ',') {
+            return false;
+        }
+    }
+    return !ranges.empty();
+}
+
+emulated_drive::emulated_drive(std::unique_ptr<disc_image> image, sector_ranges medium_errors)
+    : image_(std::move(image)), medium_errors_(std::move(medium_errors)) {}
+
+scsi_outcome emulated_drive::send(const scsi_request& request) {
+    if (request.cdb.empty()) {
+        return illegal_request(asc_invalid_opcode);
+    }
+    switch (request.cdb[0]) {
+        case op_test_unit_ready:
+            return completed();
+        case op_inquiry:
+            return inquiry(request);
+        case op_read_toc:
+            return read_toc(request);
+        case op_mode_select6:
+            return mode_select(request);
+        case op_mode_sense6:
+            return mode_sense(request);
+        case op_read10:
+            return read10(request);
+        case op_read_cd:
+            return read_cd(request);
+        case op_read_cdda:
+            if (request.cdb.size() < 12) {
+                return illegal_request(asc_invalid_field_in_cdb);
+            }
+            return read_cdda(request, big_endian(request.cdb, 2, 4), big_endian(request.cdb, 6, 4));
+        case op_read_cdda_nec:
+            if (request.cdb.size() < 10) {
+                return illegal_request(asc_invalid_field_in_cdb);
+            }
+            return read_cdda(request, big_endian(request.cdb, 2, 4), big_endian(request.cdb, 7, 2));
+        default:
+            return illegal_request(asc_invalid_opcode);
+    }
+}
+
+scsi_outcome emulated_drive::inquiry(const scsi_request& request) {
+    std::uint8_t answer[36] = {};
+    answer[0] = 0x05;               // CD/DVD device
+    answer[1] = 0x80;               // removable medium
+    answer[2] = 0x05;               // version
+    answer[3] = 0x02;               // response data format
+    answer[4] = sizeof answer - 5;  // additional length
+    std::memcpy(answer + 8, "VORKA   ", 8);
+    std::memcpy(answer + 16, "CD IMAGE        ", 16);
+    std::memcpy(answer + 32, "1.0 ", 4);
+    return answer_with(request, answer, sizeof answer, big_endian(request.cdb, 3, 2));
+}
+
+scsi_outcome emulated_drive::read_toc(const scsi_request& request) {
+    if (request.cdb.size() < 10 || (request.cdb[2] & 0x0f) != 0) {
+        return illegal_request(asc_invalid_field_in_cdb);
+    }
+    const bool msf = (request.cdb[1] & 0x02) != 0;
+    const std::uint8_t starting = request.cdb[6];
+    const auto& tracks = image_->tracks();
+    if (starting > tracks.back().number && starting != leadout_track) {
+        return illegal_request(asc_invalid_field_in_cdb);
+    }
+    // 4 header bytes, then at most 99 tracks and the lead-out.
+    std::uint8_t answer[4 + 100 * 8] = {};
+    std::size_t at = 4;
+    auto descriptor = [&](std::uint8_t control, std::uint8_t number, std::uint32_t lba) {
+        answer[at + 1] = control;
+        answer[at + 2] = number;
+        if (msf) {
+            const std::uint32_t address = lba + 150;
+            answer[at + 5] = static_cast<std::uint8_t>(address / 4500);
+            answer[at + 6] = static_cast<std::uint8_t>(address / 75 % 60);
+            answer[at + 7] = static_cast<std::uint8_t>(address % 75);
+        } else {
+            put_big_endian(answer + at + 4, lba, 4);
+        }
+        at += 8;
+    };
+    std::uint8_t control = control_audio;
+    for (const image_track& track : tracks) {
+        control = track.mode == track_mode::audio
+                      ? static_cast<std::uint8_t>(control_audio |
+                                                  (track.pre_emphasis ? control_pre_emphasis : 0))
+                      : control_data;
+        if (track.number >= starting && starting != leadout_track) {
+            descriptor(control, static_cast<std::uint8_t>(track.number), track.start);
+        }
+    }
+    descriptor(control, leadout_track, image_->leadout());
+    put_big_endian(answer, static_cast<std::uint32_t>(at - 2), 2);
+    answer[2] = static_cast<std::uint8_t>(tracks.front().number);
+    answer[3] = static_cast<std::uint8_t>(tracks.back().number);
+    return answer_with(request, answer, at, big_endian(request.cdb, 7, 2));
+}
+
+scsi_outcome emulated_drive::mode_select(const scsi_request& request) {
+    const std::uint32_t length = request.cdb.size() >= 6 ? request.cdb[4] : 0;
+    if (length != mode_parameter_bytes || request.direction != data_direction::out ||
+        request.data.size() < mode_parameter_bytes) {
+        return illegal_request(asc_parameter_list_length);
+    }
+    const std::uint8_t* list = request.data.data();
+    const std::uint32_t block_length = big_endian(request.data, 9, 3);
+    constexpr std::uint8_t block_descriptor_length = 8;
+    if (list[3] != block_descriptor_length ||
+        (block_length != user_data_bytes && block_length != raw_sector_bytes)) {
+        return illegal_request(asc_invalid_field_in_parameters);
+    }
+    density_ = list[4];
+    block_length_ = block_length;
+    return completed();
+}
+
+scsi_outcome emulated_drive::mode_sense(const scsi_request& request) {
+    std::uint8_t answer[mode_parameter_bytes] = {};
+    answer[0] = mode_parameter_bytes - 1;  // mode data length
+    answer[3] = 8;                         // block descriptor length
+    answer[4] = density_;
+    put_big_endian(answer + 9, block_length_, 3);
+    const std::size_t allocation = request.cdb.size() >= 6 ? request.cdb[4] : 0;
+    return answer_with(request, answer, sizeof answer, allocation);
+}
+
+scsi_outcome emulated_drive::check_range(std::uint32_t lba, std::uint32_t count) const {
+    if (lba >= image_->leadout() || count > image_->leadout() - lba) {
+        return check_condition(sense_key_illegal_request, asc_lba_out_of_range, 0,
+                               std::min(lba, image_->leadout()));
+    }
+    for (const auto& [first, last] : medium_errors_) {
+        if (count > 0 && first <= lba + count - 1 && last >= lba) {
+            return check_condition(sense_key_medium_error, asc_unrecovered_read_error, 0,
+                                   std::max(first, lba));
+        }
+    }
+    return completed();
+}
+
+scsi_outcome emulated_drive::read10(const scsi_request& request) {
+    if (request.cdb.size() < 10) {
+        return illegal_request(asc_invalid_field_in_cdb);
+    }
+    const std::uint32_t lba = big_endian(request.cdb, 2, 4);
+    const std::uint32_t count = big_endian(request.cdb, 7, 2);
+    if (scsi_outcome range = check_range(lba, count); range.what != scsi_outcome::kind::completed) {
+        return range;
+    }
+    if (request.data.size() != std::size_t{count} * block_length_) {
+        return wrong_transfer_length();
+    }
+    if (block_length_ == user_data_bytes) {
+        if (!image_->all_data(lba, count)) {
+            return illegal_request(asc_illegal_mode_for_track);
+        }
+        return image_->read_user_data(lba, count, request.data.data())
+                   ? completed()
+                   : check_condition(sense_key_medium_error, asc_unrecovered_read_error, 0, lba);
+    }
+    return image_->read_raw(lba, count, request.data.data())
+               ? completed()
+               : check_condition(sense_key_medium_error, asc_unrecovered_read_error, 0, lba);
+}
+
+scsi_outcome emulated_drive::read_cd(const scsi_request& request) {
+    if (request.cdb.size() < 12) {
+        return illegal_request(asc_invalid_field_in_cdb);
+    }
+    const std::uint8_t expected_type = (request.cdb[1] >> 2) & 0x07;
+    const std::uint8_t fields = request.cdb[9];
+    const std::uint32_t lba = big_endian(request.cdb, 2, 4);
+    const std::uint32_t count = big_endian(request.cdb, 6, 3);
+    if (request.cdb[10] != 0 || (fields != read_cd_user_data && fields != read_cd_everything)) {
+        return illegal_request(asc_invalid_field_in_cdb);
+    }
+    if (expected_type == read_cd_type_cdda) {
+        return read_cdda(request, lba, count);
+    }
+    // Expected type "any" with every field: whatever the sectors hold, raw.
+    if (expected_type != read_cd_type_any || fields != read_cd_everything) {
+        return illegal_request(asc_invalid_field_in_cdb);
+    }
+    if (scsi_outcome range = check_range(lba, count); range.what != scsi_outcome::kind::completed) {
+        return range;
+    }
+    if (request.data.size() != std::size_t{count} * raw_sector_bytes) {
+        return wrong_transfer_length();
+    }
+    return image_->read_raw(lba, count, request.data.data())
+               ? completed()
+               : check_condition(sense_key_medium_error, asc_unrecovered_read_error, 0, lba);
+}
+
+scsi_outcome emulated_drive::read_cdda(const scsi_request& request, std::uint32_t lba,
+                                       std::uint32_t count) {
+    if (scsi_outcome range = check_range(lba, count); range.what != scsi_outcome::kind::completed) {
+        return range;
+    }
+    if (!image_->all_audio(lba, count)) {
+        return illegal_request(asc_illegal_mode_for_track);
+    }
+    if (request.data.size() != std::size_t{count} * raw_sector_bytes) {
+        return wrong_transfer_length();
+    }
+    return image_->read_raw(lba, count, request.data.data())
+               ? completed()
+               : check_condition(sense_key_medium_error, asc_unrecovered_read_error, 0, lba);
+}
+
 passthrough_open_result open_emulated_drive(const std::string& cue_path) {
     passthrough_open_result result;
-    result.error = cue_path + ": disc images are not served yet";
+    sector_ranges medium_errors;
+    const char* listed = std::getenv("VORKA_IMAGE_MEDIUM_ERRORS");
+    if (listed != nullptr && *listed != '\0' && !parse_sector_ranges(listed, medium_errors)) {
+        result.error = std::string("VORKA_IMAGE_MEDIUM_ERRORS: bad sector list \"") + listed +
+                       "\" (expected first[-last][,...], decimal)";
+        return result;
+    }
+    std::unique_ptr<disc_image> image = disc_image::open(cue_path, result.error);
+    if (image != nullptr) {
+        result.device =
+            std::make_unique<emulated_drive>(std::move(image), std::move(medium_errors));
+    }
     return result;
 }

@@ -1,0 +1,188 @@
+#include "image/cue_sheet.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "common/test_support.h"
+#include "image/disc_image.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct bin_file {
+    const char* name;
+    std::uintmax_t bytes;
+};
+
+struct toc_case {
+    const char* what;
+    std::vector<bin_file> bins;
+    std::string cue;
+    std::vector<std::uint32_t> starts;
+    std::uint32_t leadout;
+    std::vector<track_mode> modes = {};
+};
+
+// Sparse files of the given sizes stand in for the BIN files.
+std::unique_ptr<disc_image> open_image(const temp_dir& dir, const std::vector<bin_file>& bins,
+                                       const std::string& cue, std::string& error) {
+    for (const bin_file& bin : bins) {
+        const fs::path path = dir / bin.name;
+        fs::create_directories(path.parent_path());
+        write_file(path, "");
+        fs::resize_file(path, bin.bytes);
+    }
+    write_file(dir / "disc.cue", cue);
+    return disc_image::open((dir / "disc.cue").string(), error);
+}
+
+TEST(cue_sheet, lays_out_sheets_as_users_write_them) {
+    const toc_case cases[] = {
+        {"one BIN, three tracks",
+         {{"a.bin", 235200000}},
+         "FILE \"a.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+         "  TRACK 02 AUDIO\n    INDEX 00 03:00:00\n    INDEX 01 03:02:00\n"
+         "  TRACK 03 AUDIO\n    INDEX 01 10:00:00\n",
+         {0, 13650, 45000},
+         100000},
+        {"mixed mode with PREGAP",
+         {{"m.bin", 50000 * 2352}},
+         "FILE \"m.bin\" BINARY\nTRACK 01 MODE1/2352\nINDEX 01 00:00:00\n"
+         "TRACK 02 AUDIO\nPREGAP 00:02:00\nINDEX 01 04:40:00\n",
+         {0, 21150},
+         50150,
+         {track_mode::mode1_2352, track_mode::audio}},
+        {"two FILEs, INDEX times relative to each",
+         {{"t1.bin", 15000 * 2352}, {"t2.bin", 20000 * 2352}},
+         "FILE \"t1.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n"
+         "FILE \"t2.bin\" BINARY\nTRACK 02 AUDIO\nINDEX 00 00:00:00\nINDEX 01 00:02:00\n",
+         {0, 15150},
+         35000},
+        {"hidden audio before track 1",
+         {{"h.bin", 3000 * 2352}},
+         "FILE h.bin BINARY\nTRACK 01 AUDIO\nINDEX 00 00:00:00\nINDEX 01 00:30:00\n",
+         {2250},
+         3000},
+        {"lower case, CRLF, BOM, tabs, ignored commands, unquoted and single-quoted names",
+         {{"sub/x y.bin", 1000 * 2352}, {"z.bin", 500 * 2048}},
+         "\xef\xbb\xbfREM GENRE Rock\r\ncatalog 0000000000000\r\ntitle \"A Disc\"\r\n"
+         "performer 'Someone'\r\nfile 'sub/x y.bin' binary\r\n\ttrack 1 audio\r\n"
+         "\t\tisrc ABCDE1234567\r\n\t\tsongwriter \"Me\"\r\n\t\tflags dcp pre\r\n"
+         "\t\tindex 01 00:00:00  \r\nFile z.bin Binary\r\nTrack 02 mode1/2048\r\n"
+         "Index 01 00:00:00\r\n",
+         {0, 1000},
+         1500,
+         {track_mode::audio, track_mode::mode1_2048}},
+        {"gaps appended: FILE between INDEX 00 and INDEX 01",
+         {{"g1.bin", 1000 * 2352}, {"g2.bin", 800 * 2352}},
+         "FILE \"g1.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\n"
+         "INDEX 00 00:12:00\nFILE \"g2.bin\" BINARY\nINDEX 01 00:00:00\n",
+         {0, 1000},
+         1800},
+        {"mixed sector sizes in one file, POSTGAP",
+         {{"mix.bin", 100 * 2048 + 300 * 2352}},
+         "FILE mix.bin BINARY\nTRACK 01 MODE1/2048\nINDEX 01 00:00:00\nPOSTGAP 00:01:00\n"
+         "TRACK 02 AUDIO\nINDEX 01 00:01:25\n",
+         {0, 175},
+         475},
+        {"MODE2 and a BIN ending inside a sector",
+         {{"p.bin", 10 * 2352 + 1000}},
+         "FILE p.bin MOTOROLA\nTRACK 05 MODE2/2352\nINDEX 01 00:00:00\nTRACK 06 AUDIO\n"
+         "INDEX 01 00:00:05\n",
+         {0, 5},
+         11,
+         {track_mode::mode2_2352, track_mode::audio}},
+    };
+    for (const toc_case& c : cases) {
+        SCOPED_TRACE(c.what);
+        temp_dir dir;
+        std::string error;
+        const auto image = open_image(dir, c.bins, c.cue, error);
+        ASSERT_NE(image, nullptr) << error;
+        std::vector<std::uint32_t> starts;
+        for (const image_track& t : image->tracks()) {
+            starts.push_back(t.start);
+        }
+        EXPECT_EQ(starts, c.starts);
+        EXPECT_EQ(image->leadout(), c.leadout);
+        for (std::size_t i = 0; i < c.modes.size(); ++i) {
+            EXPECT_EQ(image->tracks()[i].mode, c.modes[i]);
+        }
+    }
+}
+
+TEST(cue_sheet, flags_pre_and_track_numbers) {
+    const cue_parse_result r = parse_cue_sheet(
+        "FILE a.bin BINARY\nTRACK 03 AUDIO\nFLAGS PRE\nINDEX 01 00:00:00\n"
+        "TRACK 04 AUDIO\nINDEX 01 00:10:00\n",
+        "/x/disc.cue");
+    ASSERT_EQ(r.error, "");
+    EXPECT_EQ(r.sheet.tracks[0].number, 3);
+    EXPECT_TRUE(r.sheet.tracks[0].pre_emphasis);
+    EXPECT_FALSE(r.sheet.tracks[1].pre_emphasis);
+    EXPECT_EQ(r.sheet.files[0].path, "/x/a.bin");
+}
+
+TEST(cue_sheet, broken_sheets_name_file_line_and_problem) {
+    struct row {
+        std::string cue;
+        std::string error;
+    };
+    const std::string head = "FILE a.bin BINARY\nTRACK 01 AUDIO\n";
+    const row rows[] = {
+        {"TRACK 01 AUDIO\n", "d.cue line 1: TRACK before the first FILE"},
+        {"INDEX 01 00:00:00\n", "d.cue line 1: INDEX before the first TRACK"},
+        {"FILE a.wav WAVE\n",
+         "d.cue line 1: file type \"WAVE\" is not supported (BINARY or MOTOROLA)"},
+        {"FILE a.bin BINARY\nTRACK 01 CDG\n",
+         "d.cue line 2: track mode \"CDG\" is not supported (AUDIO, MODE1/2048, MODE1/2352 or "
+         "MODE2/2352)"},
+        {head + "INDEX 01 00:60:00\n",
+         "d.cue line 3: bad time \"00:60:00\" (seconds below 60, frames below 75)"},
+        {head + "INDEX 01 0:0\n", "d.cue line 3: bad time \"0:0\" (expected mm:ss:ff)"},
+        {head + "INDEX 02 00:00:00\n", "d.cue line 3: the first INDEX of a track must be 00 or 01"},
+        {head + "INDEX 00 00:00:00\nINDEX 02 00:01:00\n", "d.cue line 4: INDEX 2 out of sequence"},
+        {head + "INDEX 01 00:00:00\nFLAGS PRE\n", "d.cue line 4: FLAGS after INDEX"},
+        {head + "INDEX 01 00:00:00\nPREGAP 00:02:00\n", "d.cue line 4: PREGAP after INDEX"},
+        {head + "INDEX 01 00:00:00\nTRACK 03 AUDIO\n",
+         "d.cue line 4: track 3 does not follow track 1"},
+        {head + "INDEX 00 00:00:00\nTRACK 02 AUDIO\nINDEX 01 00:01:00\n",
+         "d.cue line 2: track 1 has no INDEX 01"},
+        {head + "INDEX 01 00:05:00\nTRACK 02 AUDIO\nINDEX 01 00:01:00\n",
+         "d.cue line 5: INDEX lies before the previous INDEX of the same file"},
+        {head + "INDEX 01 00:00:00\nFROB 1\n", "d.cue line 4: unknown command \"FROB\""},
+        {"FILE \"a.bin BINARY\n", "d.cue line 1: missing closing quote"},
+        {"REM nothing\n", "d.cue: no TRACK in the cue sheet"},
+        {head + "FLAGS XYZ\n", "d.cue line 3: unknown flag \"XYZ\""},
+    };
+    for (const row& r : rows) {
+        EXPECT_EQ(parse_cue_sheet(r.cue, "d.cue").error, r.error) << r.cue;
+    }
+}
+
+TEST(cue_sheet, index_beyond_the_end_of_its_file_is_refused) {
+    temp_dir dir;
+    std::string error;
+    const auto image = open_image(dir, {{"short.bin", 100 * 2352}},
+                                  "FILE short.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n"
+                                  "TRACK 02 AUDIO\nINDEX 01 00:01:25\n",
+                                  error);
+    EXPECT_EQ(image, nullptr);
+    EXPECT_EQ(error, (dir / "disc.cue").string() +
+                         " line 5: INDEX 01 at 00:01:25 lies beyond the end of \"short.bin\" "
+                         "(235200 bytes)");
+}
+
+TEST(cue_sheet, missing_bin_names_the_line_and_the_file) {
+    temp_dir dir;
+    std::string error;
+    const auto image = open_image(
+        dir, {}, "REM x\nFILE \"gone.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n", error);
+    EXPECT_EQ(image, nullptr);
+    EXPECT_EQ(error, (dir / "disc.cue").string() +
+                         " line 2: cannot open \"gone.bin\": No such file or directory");
+}
+
+}  // namespace

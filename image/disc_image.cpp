@@ -1,0 +1,292 @@
+#include "image/disc_image.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+constexpr std::uint32_t sync_bytes = 12;
+constexpr std::uint32_t header_end = 16;
+constexpr std::uint32_t mode2_user_data_at = 24;  // after the XA subheader
+constexpr std::uint32_t msf_offset = 150;
+
+std::uint8_t bcd(std::uint32_t value) {
+    return static_cast<std::uint8_t>((value / 10) << 4 | (value % 10));
+}
+
+std::uint8_t mode_byte(track_mode mode) {
+    return mode == track_mode::mode2_2352 ? 2 : 1;
+}
+
+// Reads the whole span, also across short reads; what lies beyond the end
+// of the file reads as zeros (a BIN may end inside its last sector).
+bool read_span(int fd, std::uint8_t* out, std::size_t length, std::uint64_t offset) {
+    std::size_t done = 0;
+    while (done < length) {
+        const ssize_t n = ::pread(fd, out + done, length - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return false;
+        }
+        if (n == 0) {
+            std::memset(out + done, 0, length - done);
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+void swap_sample_bytes(std::uint8_t* data, std::size_t length) {
+    for (std::size_t i = 0; i + 1 < length; i += 2) {
+        std::swap(data[i], data[i + 1]);
+    }
+}
+
+struct region_place {
+    std::uint64_t byte = 0;
+    std::uint32_t sectors = 0;
+};
+
+std::string file_error(const std::string& cue_path, const cue_file& file, const char* problem) {
+    return cue_path + " line " + std::to_string(file.line) + ": " + problem + " \"" + file.name +
+           "\": " + std::strerror(errno);
+}
+
+}  // namespace
+
+void write_sector_header(std::uint32_t lba, std::uint8_t mode, std::uint8_t* out) {
+    out[0] = 0x00;
+    std::memset(out + 1, 0xff, sync_bytes - 2);
+    out[sync_bytes - 1] = 0x00;
+    const std::uint32_t address = lba + msf_offset;
+    out[12] = bcd(address / (75 * 60));
+    out[13] = bcd(address / 75 % 60);
+    out[14] = bcd(address % 75);
+    out[15] = mode;
+}
+
+std::unique_ptr<disc_image> disc_image::open(const std::string& cue_path, std::string& error) {
+    std::ifstream in(cue_path, std::ios::binary);
+    std::ostringstream text;
+    if (!in || !(text << in.rdbuf())) {
+        error = cue_path + ": " + std::strerror(errno);
+        return nullptr;
+    }
+    cue_parse_result parsed = parse_cue_sheet(text.str(), cue_path);
+    if (!parsed.error.empty()) {
+        error = parsed.error;
+        return nullptr;
+    }
+    return from_sheet(parsed.sheet, cue_path, error);
+}
+
+std::unique_ptr<disc_image> disc_image::from_sheet(const cue_sheet& sheet,
+                                                   const std::string& cue_path,
+                                                   std::string& error) {
+    std::unique_ptr<disc_image> image(new disc_image);
+    std::vector<std::uint64_t> sizes;
+    for (const cue_file& file : sheet.files) {
+        const int fd = ::open(file.path.c_str(), O_RDONLY | O_CLOEXEC);
+        struct stat info;
+        if (fd < 0 || ::fstat(fd, &info) != 0) {
+            error = file_error(cue_path, file, "cannot open");
+            if (fd >= 0) {
+                ::close(fd);
+            }
+            return nullptr;
+        }
+        image->fds_.push_back(fd);
+        sizes.push_back(static_cast<std::uint64_t>(info.st_size));
+    }
+
+    // Where each region starts in its file and how many sectors it holds.
+    std::vector<region_place> places(sheet.regions.size());
+    std::vector<int> last_of_file(sheet.files.size(), -1);
+    for (std::size_t r = 0; r < sheet.regions.size(); ++r) {
+        const cue_region& region = sheet.regions[r];
+        const int previous = last_of_file[region.file];
+        if (previous >= 0) {
+            const cue_region& before = sheet.regions[previous];
+            const std::uint32_t sectors = region.frame - before.frame;
+            places[previous].sectors = sectors;
+            places[r].byte =
+                places[previous].byte +
+                std::uint64_t{sectors} * file_sector_bytes(sheet.tracks[before.track].mode);
+        }
+        last_of_file[region.file] = static_cast<int>(r);
+    }
+    for (const cue_index_mark& mark : sheet.indexes) {
+        const cue_region& region = sheet.regions[mark.region];
+        const std::uint64_t byte =
+            places[mark.region].byte +
+            std::uint64_t{mark.offset} * file_sector_bytes(sheet.tracks[region.track].mode);
+        if (byte >= sizes[region.file]) {
+            const cue_file& file = sheet.files[region.file];
+            error = cue_path + " line " + std::to_string(mark.line) + ": INDEX " +
+                    (mark.number < 10 ? "0" : "") + std::to_string(mark.number) + " at " +
+                    mark.time + " lies beyond the end of \"" + file.name + "\" (" +
+                    std::to_string(sizes[region.file]) + " bytes)";
+            return nullptr;
+        }
+    }
+    for (std::size_t f = 0; f < sheet.files.size(); ++f) {
+        const int last = last_of_file[f];
+        if (last < 0) {
+            continue;
+        }
+        const std::uint32_t size = file_sector_bytes(sheet.tracks[sheet.regions[last].track].mode);
+        const std::uint64_t bytes = sizes[f] - places[last].byte;
+        places[last].sectors = static_cast<std::uint32_t>((bytes + size - 1) / size);
+    }
+
+    std::vector<std::uint32_t> region_first(sheet.regions.size(), 0);
+    std::uint32_t lba = 0;
+    for (const cue_layout_item& item : sheet.layout) {
+        image_extent extent;
+        extent.first = lba;
+        if (item.what == cue_layout_item::kind::gap) {
+            extent.count = item.sectors;
+            extent.mode = sheet.tracks[item.track].mode;
+        } else {
+            const cue_region& region = sheet.regions[item.region];
+            extent.count = places[item.region].sectors;
+            extent.mode = sheet.tracks[region.track].mode;
+            extent.fd = image->fds_[region.file];
+            extent.byte_offset = places[item.region].byte;
+            extent.big_endian = sheet.files[region.file].big_endian;
+            region_first[item.region] = lba;
+        }
+        lba += extent.count;
+        if (extent.count > 0) {
+            image->extents_.push_back(extent);
+        }
+    }
+    image->leadout_ = lba;
+    for (const cue_track& track : sheet.tracks) {
+        image->tracks_.push_back({track.number, track.mode, track.pre_emphasis,
+                                  region_first[track.index01_region] + track.index01_offset});
+    }
+    return image;
+}
+
+disc_image::~disc_image() {
+    for (int fd : fds_) {
+        ::close(fd);
+    }
+}
+
+const image_extent& disc_image::extent_at(std::uint32_t lba) const {
+    auto after =
+        std::upper_bound(extents_.begin(), extents_.end(), lba,
+                         [](std::uint32_t a, const image_extent& e) { return a < e.first; });
+    return *(after - 1);
+}
+
+track_mode disc_image::mode_at(std::uint32_t lba) const {
+    return extent_at(lba).mode;
+}
+
+bool disc_image::all_audio(std::uint32_t lba, std::uint32_t count) const {
+    for (std::uint32_t end = lba + count; lba < end;) {
+        const image_extent& e = extent_at(lba);
+        if (e.mode != track_mode::audio) {
+            return false;
+        }
+        lba = e.first + e.count;
+    }
+    return true;
+}
+
+bool disc_image::all_data(std::uint32_t lba, std::uint32_t count) const {
+    for (std::uint32_t end = lba + count; lba < end;) {
+        const image_extent& e = extent_at(lba);
+        if (e.mode == track_mode::audio) {
+            return false;
+        }
+        lba = e.first + e.count;
+    }
+    return true;
+}
+
+bool disc_image::read_raw(std::uint32_t lba, std::uint32_t count, std::uint8_t* out) const {
+    while (count > 0) {
+        const image_extent& e = extent_at(lba);
+        const std::uint32_t n = std::min(count, e.first + e.count - lba);
+        const std::size_t bytes = std::size_t{n} * raw_sector_bytes;
+        if (e.fd < 0) {
+            std::memset(out, 0, bytes);
+            if (e.mode != track_mode::audio) {
+                for (std::uint32_t i = 0; i < n; ++i) {
+                    write_sector_header(lba + i, mode_byte(e.mode), out + i * raw_sector_bytes);
+                }
+            }
+        } else if (e.mode == track_mode::mode1_2048) {
+            // Read all user data into the tail of the span, then spread it
+            // out front to back; each sector's bytes move only forwards.
+            std::uint8_t* packed = out + bytes - std::size_t{n} * user_data_bytes;
+            if (!read_span(e.fd, packed, std::size_t{n} * user_data_bytes,
+                           e.byte_offset + std::uint64_t{lba - e.first} * user_data_bytes)) {
+                return false;
+            }
+            for (std::uint32_t i = 0; i < n; ++i) {
+                std::uint8_t* sector = out + std::size_t{i} * raw_sector_bytes;
+                std::memmove(sector + header_end, packed + std::size_t{i} * user_data_bytes,
+                             user_data_bytes);
+                write_sector_header(lba + i, 1, sector);
+                std::memset(sector + header_end + user_data_bytes, 0,
+                            raw_sector_bytes - header_end - user_data_bytes);
+            }
+        } else {
+            if (!read_span(e.fd, out, bytes,
+                           e.byte_offset + std::uint64_t{lba - e.first} * raw_sector_bytes)) {
+                return false;
+            }
+            if (e.big_endian && e.mode == track_mode::audio) {
+                swap_sample_bytes(out, bytes);
+            }
+        }
+        out += bytes;
+        lba += n;
+        count -= n;
+    }
+    return true;
+}
+
+bool disc_image::read_user_data(std::uint32_t lba, std::uint32_t count, std::uint8_t* out) const {
+    while (count > 0) {
+        const image_extent& e = extent_at(lba);
+        const std::uint32_t n = std::min(count, e.first + e.count - lba);
+        const std::uint64_t first = lba - e.first;
+        if (e.fd < 0) {
+            std::memset(out, 0, std::size_t{n} * user_data_bytes);
+        } else if (e.mode == track_mode::mode1_2048) {
+            if (!read_span(e.fd, out, std::size_t{n} * user_data_bytes,
+                           e.byte_offset + first * user_data_bytes)) {
+                return false;
+            }
+        } else {
+            const std::uint32_t at =
+                e.mode == track_mode::mode2_2352 ? mode2_user_data_at : header_end;
+            for (std::uint32_t i = 0; i < n; ++i) {
+                if (!read_span(e.fd, out + std::size_t{i} * user_data_bytes, user_data_bytes,
+                               e.byte_offset + (first + i) * raw_sector_bytes + at)) {
+                    return false;
+                }
+            }
+        }
+        out += std::size_t{n} * user_data_bytes;
+        lba += n;
+        count -= n;
+    }
+    return true;
+}

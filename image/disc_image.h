@@ -1,0 +1,71 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "image/cue_sheet.h"
+
+inline constexpr std::uint32_t raw_sector_bytes = 2352;
+inline constexpr std::uint32_t user_data_bytes = 2048;
+
+struct image_track {
+    int number = 0;
+    track_mode mode = track_mode::audio;
+    bool pre_emphasis = false;
+    std::uint32_t start = 0;  // address of INDEX 01
+};
+
+// A run of consecutive sectors served the same way: from one stretch of a
+// file, or made up (PREGAP, POSTGAP).
+struct image_extent {
+    std::uint32_t first = 0;
+    std::uint32_t count = 0;
+    track_mode mode = track_mode::audio;
+    int fd = -1;  // -1 for made-up sectors
+    std::uint64_t byte_offset = 0;
+    bool big_endian = false;
+};
+
+// A disc as a CUE sheet and its BIN files describe it.  Reads go straight
+// into the caller's buffer; nothing is allocated per read.
+class disc_image {
+  public:
+    // Opens the cue sheet and its files; the error names the cue sheet, the
+    // line and the problem.
+    static std::unique_ptr<disc_image> open(const std::string& cue_path, std::string& error);
+    static std::unique_ptr<disc_image> from_sheet(const cue_sheet& sheet,
+                                                  const std::string& cue_path, std::string& error);
+    ~disc_image();
+    disc_image(const disc_image&) = delete;
+    disc_image& operator=(const disc_image&) = delete;
+
+    const std::vector<image_track>& tracks() const { return tracks_; }
+    std::uint32_t leadout() const { return leadout_; }
+    track_mode mode_at(std::uint32_t lba) const;
+    // Whether every sector of the run is (or is not) audio.
+    bool all_audio(std::uint32_t lba, std::uint32_t count) const;
+    bool all_data(std::uint32_t lba, std::uint32_t count) const;
+
+    // 2352 bytes per sector: audio samples little-endian, left then right;
+    // data sectors raw, with sync, header and mode synthesised where the
+    // file holds only user data (EDC/ECC then stay zero).  False when a file
+    // cannot be read.
+    bool read_raw(std::uint32_t lba, std::uint32_t count, std::uint8_t* out) const;
+    // 2048 bytes of user data per data sector.
+    bool read_user_data(std::uint32_t lba, std::uint32_t count, std::uint8_t* out) const;
+
+  private:
+    disc_image() = default;
+    const image_extent& extent_at(std::uint32_t lba) const;
+
+    std::vector<int> fds_;
+    std::vector<image_track> tracks_;
+    std::vector<image_extent> extents_;
+    std::uint32_t leadout_ = 0;
+};
+
+// The 16 bytes that start a raw data sector: sync pattern, address in BCD
+// minutes/seconds/frames, mode.
+void write_sector_header(std::uint32_t lba, std::uint8_t mode, std::uint8_t* out);

@@ -1,0 +1,60 @@
+#pragma once
+
+// Builds test discs (a CUE sheet and its BIN files) in a folder, for tests,
+// benchmarks and the demo.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "image/cue_sheet.h"
+
+enum class audio_content { test_pattern, silence, music };
+
+struct track_spec {
+    track_mode mode = track_mode::audio;
+    std::uint32_t sectors = 300;  // from INDEX 01 to the end of the track
+    std::uint32_t index0 = 0;     // pregap stored in the file (INDEX 00)
+    std::uint32_t pregap = 0;     // PREGAP: made up by the drive, not in the file
+    std::uint32_t postgap = 0;    // POSTGAP
+    bool new_file = false;        // the track starts a FILE of its own
+    bool motorola = false;        // that file holds big-endian audio
+    bool pre_emphasis = false;    // FLAGS PRE
+    std::uint32_t cut_bytes = 0;  // the file holding the track ends this much early
+};
+
+struct disc_spec {
+    std::string name = "disc";
+    std::vector<track_spec> tracks;
+    audio_content audio = audio_content::test_pattern;
+};
+
+// How each sector of the built disc was made.
+struct built_sector {
+    track_mode mode = track_mode::audio;
+    bool generated = false;  // PREGAP/POSTGAP, not in a file
+    bool big_endian = false;
+    std::uint32_t cut_bytes = 0;  // bytes missing at the end of this sector's file data
+};
+
+struct built_disc {
+    std::filesystem::path cue;
+    std::vector<std::uint32_t> starts;  // INDEX 01 of each track
+    std::uint32_t leadout = 0;
+    std::vector<built_sector> sectors;
+};
+
+// Writes <folder>/<name>.cue and its BIN files; throws std::runtime_error
+// when a file cannot be written.
+built_disc build_disc(const std::filesystem::path& folder, const disc_spec& spec);
+
+// The 2352 bytes a raw read of the sector returns (audio in CD-DA order,
+// data with sync and header, EDC/ECC zero) for a test-pattern disc.
+void expected_raw_sector(const built_disc& disc, std::uint32_t lba, std::uint8_t* out);
+// The 2048 user bytes of a data sector.
+void expected_user_data(const built_disc& disc, std::uint32_t lba, std::uint8_t* out);
+
+// "audio:300,pregap=150,index0=75,postgap=75,file,motorola,pre,cut=100";
+// modes audio, mode1 (MODE1/2352), mode1/2048, mode2 (MODE2/2352).
+bool parse_track_spec(const std::string& text, track_spec& track, std::string& error);
