@@ -1,5 +1,6 @@
 #include "reader/extraction.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -196,7 +197,13 @@ TEST_F(run_fixture, one_stream_to_standard_output_has_one_header) {
     settings.output_name = "-";
     settings.quiet = 1;
     select({2, 1, 9});
-    const run_result r = run();
+    auto device = scsi_attach(drive_script::make_passthrough(script));
+    bool stdout_open = false;
+    const run_result r = run_captured([&] {
+        run_extraction({settings, selection, *device, entry, std::ref(clock)});
+        stdout_open = ::fcntl(1, F_GETFD) != -1;
+    });
+    EXPECT_TRUE(stdout_open);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
     const auto au = make_au_header(250 * sector_bytes);
@@ -290,6 +297,7 @@ TEST_F(run_fixture, quiet_and_verbose_choose_the_messages) {
     const message_case cases[] = {
         {1, 0, ""},
         {1, 1, stats},
+        {0, 1, header + row2 + "  Reading to " + track02 + " ...\r" + wipe + stats},
         {0, 2, header + row2 + "  (output file: " + track02 + ")\n" + wipe + stats},
     };
     for (const message_case& c : cases) {
