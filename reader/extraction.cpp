@@ -46,8 +46,10 @@ struct run_state {
     bool rows_shown() const { return !quiet() || index_only(); }
 };
 
+// A drive may list its tracks out of order; a track that ends before it
+// starts is read as empty, and its header says so.
 std::uint64_t payload_bytes(std::int64_t sectors) {
-    return static_cast<std::uint64_t>(sectors) * sector_bytes;
+    return sectors > 0 ? static_cast<std::uint64_t>(sectors) * sector_bytes : 0;
 }
 
 int open_output_file(const std::string& name) {

@@ -366,3 +366,23 @@ TEST_F(run_fixture, a_read_error_ends_the_run_and_keeps_earlier_tracks) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(run_fixture, a_track_listed_out_of_order_gets_an_empty_header) {
+    // Track 2 starts after the lead-out.
+    const bytes toc{0, 26, 1, 2, 0, 0x10, 1, 0,    0,    0, 0, 0, 0, 0x10,
+                    2, 0,  0, 0, 0, 200,  0, 0x10, 0xaa, 0, 0, 0, 0, 100};
+    script->otherwise([&](const recorded_request& request) {
+        return request.cdb[0] == 0x43 ? scripted_answer::completed(toc) : answer(request);
+    });
+    settings.selected_format = &output_formats[3];  // wav
+    settings.quiet = 1;
+    select({2});
+    const run_result r = run();
+    EXPECT_EQ(r.status, 0);
+    const auto wav = make_wav_header(0);
+    EXPECT_EQ(read_bytes(dir / "track02.wav"), bytes(wav.begin(), wav.end()));
+}
+
+}  // namespace
