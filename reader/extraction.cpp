@@ -9,6 +9,7 @@
 #include "output/format.h"
 #include "output/listing.h"
 #include "output/track_name.h"
+#include "reader/startup.h"
 #include "scsi/read_mode.h"
 #include "scsi/toc.h"
 
@@ -85,7 +86,7 @@ std::int64_t planned_sectors(const run_state& s) {
 void choose_output(run_state& s) {
     if (s.index_only()) {
         s.output.per_track = true;
-    } else if (!s.sector_range() && s.output_name.find('%') != std::string::npos) {
+    } else if (writes_file_per_track(s.settings, s.output_name)) {
         s.output.per_track = true;
     } else if (s.output_name == "-") {
         s.output.stream_opened = true;
