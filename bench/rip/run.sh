@@ -16,7 +16,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 bin=$(cd "${1:-$root/build/default/bin}" && pwd)
 minutes=${2:-60}
-rounds=${3:-3}
+rounds=${3:-5}
 target_percent=80
 tracks=12
 
