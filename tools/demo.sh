@@ -1,53 +1,62 @@
 #!/usr/bin/env bash
-# The demo behind `make demo`: runs the built programs on data made on the
-# spot.  Needs no root, writes only into demo/ at the top of the source tree
-# (which git ignores) and leaves the home directory alone.
+# The demo behind `make demo`: makes a small disc image with a few tracks of
+# synthesised music and one data track, rips it with vorka the way a CD is
+# ripped, and fades one track out with vorkfade.  Needs no root, writes only
+# into demo/ at the top of the source tree (which git ignores), and reads
+# neither the real home directory nor an installed configuration: vorka gets
+# a home folder of its own inside demo/ with the shipped vorkarc in it.
 #
 #   tools/demo.sh [folder of the built programs]
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 bin=$(cd "${1:-$root/build/default/bin}" && pwd)
-out=$root/demo
-mkdir -p "$out"
+# Paths are shown relative to the top of the source tree.
+cd "$root"
+bin=${bin#"$root/"}
+out=demo
+for program in vorka vorkfade vorka-mkimage; do
+    if [ ! -x "$bin/$program" ]; then
+        echo "$0: $bin/$program is not built (run: make build)" >&2
+        exit 1
+    fi
+done
 
-tone=$out/tone.pcm
-seconds=6
+rm -rf "$out/disc" "$out/rip" "$out/home" "$out/fade.pcm" "$out/fade.wav"
+mkdir -p "$out/disc" "$out/rip" "$out/home"
+cp "$root/config/vorkarc" "$out/home/.vorkarc"
 
-# Six seconds of an A major chord as raw PCM, the layout vorkfade edits:
-# 44.1 kHz, signed 16-bit little-endian, left then right.  The right channel
-# is detuned by a hair so the chord breathes between the speakers.
-python3 -I - "$tone" "$seconds" <<'PY'
-import array, math, sys
+# Shows a command, then runs it; vorka's messages go to standard error, so
+# they appear right under the command.
+show() {
+    echo
+    echo "\$ $*"
+    HOME=$root/$out/home "$@"
+}
 
-path, seconds = sys.argv[1], int(sys.argv[2])
-rate = 44100
-notes = (220.00, 277.18, 329.63, 440.00)   # A3, C#4, E4, A4
-frames = array.array("h")
-for n in range(seconds * rate):
-    t = n / rate
-    left = sum(math.sin(2 * math.pi * f * t) for f in notes)
-    right = sum(math.sin(2 * math.pi * f * 1.003 * t) for f in notes)
-    frames.append(int(7000 * left))
-    frames.append(int(7000 * right))
-if sys.byteorder == "big":
-    frames.byteswap()
-with open(path, "wb") as out:
-    frames.tofile(out)
-PY
-echo "== a ${seconds}-second A major chord, raw PCM: $tone"
+# Three tracks of music (15, 12 and 18 seconds; 75 sectors make a second)
+# and a data track, as on an enhanced CD.
+cue=$("$bin/vorka-mkimage" --music --name sample "$out/disc" \
+    audio:1125 audio:900 audio:1350 mode1:300)
+echo "== A sample disc image: $cue"
+
 echo
+echo "== The disc's table of contents (-i lists and reads nothing)"
+show "$bin/vorka" -d "$cue" -i
 
-echo "== vorkfade 0 0:01.5 (fade-in over the first second and a half)"
-"$bin/vorkfade" 0 0:01.5 "$tone"
 echo
-echo "== vorkfade -1 -0:02 (fade-out over the last two seconds)"
-"$bin/vorkfade" -1 -0:02 "$tone"
-echo
+echo "== Ripping the three music tracks to WAV files, one per track"
+show "$bin/vorka" -d "$cue" -t 1-3 -f wav -o "$out/rip/track%02d.%s"
+ls -l "$out/rip"
 
-# A WAV copy for any player; the raw file plays as it is with
-# "aplay -f cd demo/tone.pcm".
-python3 -I - "$tone" "$out/tone.wav" <<'PY'
+echo
+echo "== Track 3 as raw PCM, then a fade-out over its last six seconds"
+show "$bin/vorka" -d "$cue" -q -t 3 -o "$out/fade.pcm"
+show "$bin/vorkfade" -1 -0:06 "$out/fade.pcm"
+
+# A WAV copy of the faded track for any player; the raw file plays as it is
+# with "aplay -f cd demo/fade.pcm".
+python3 -I - "$out/fade.pcm" "$out/fade.wav" <<'PY'
 import sys, wave
 
 with open(sys.argv[1], "rb") as raw, wave.open(sys.argv[2], "wb") as wav:
@@ -56,4 +65,7 @@ with open(sys.argv[1], "rb") as raw, wave.open(sys.argv[2], "wb") as wav:
     wav.setframerate(44100)
     wav.writeframes(raw.read())
 PY
-echo "== the faded chord: $tone (raw) and $out/tone.wav"
+
+echo
+echo "== Done.  Listen to the rip:     $out/rip/track01.wav ... track03.wav"
+echo "           and the faded track:  $out/fade.wav"

@@ -1,0 +1,340 @@
+// The built vorka on generated disc images, through its command line.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "common/test_support.h"
+#include "output/headers.h"
+#include "tools/disc_builder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using bytes = std::vector<std::uint8_t>;
+using lines = std::vector<std::string>;
+
+// Tracks 1, 2 and 4 are audio, track 3 a Mode 1 data track.
+disc_spec four_track_disc() {
+    disc_spec spec;
+    spec.tracks = {{track_mode::audio, 100},
+                   {track_mode::audio, 150},
+                   {track_mode::mode1_2352, 50},
+                   {track_mode::audio, 75}};
+    return spec;
+}
+
+bytes swap_words(bytes data) {
+    for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
+        std::swap(data[i], data[i + 1]);
+    }
+    return data;
+}
+
+template <std::size_t n>
+bytes as_bytes(const std::array<std::uint8_t, n>& header) {
+    return {header.begin(), header.end()};
+}
+
+bytes operator+(bytes a, const bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+class vorka_on_image : public ::testing::Test {
+  protected:
+    temp_dir home;
+    temp_dir work;
+    built_disc disc;
+
+    void SetUp() override {
+        const char* source = std::getenv("VORKA_SOURCE_DIR");
+        ASSERT_NE(source, nullptr);
+        fs::copy_file(fs::path(source) / "config" / "vorkarc", home / ".vorkarc");
+        fs::create_directory(work / "image");
+        disc = build_disc(work / "image", four_track_disc());
+    }
+
+    // Replaces the shipped configuration by one entry for the image drive.
+    void use_entry(const std::string& fields) {
+        write_file(home / ".vorkarc", "\"VORKA\" \"CD IMAGE\" \"\" " + fields + "\n");
+    }
+
+    run_result vorka(std::vector<std::string> args, std::vector<std::string> env = {}) const {
+        args.insert(args.begin(), {program_path("vorka"), "-d", disc.cue.string()});
+        env.push_back("HOME=" + home.path().string());
+        return run_program(args, env);
+    }
+
+    std::string out(const std::string& name) const { return (work / name).string(); }
+
+    // The raw sectors of the image as the drive delivers them.
+    bytes sectors(std::uint32_t first, std::uint32_t end) const {
+        bytes data((end - first) * 2352);
+        for (std::uint32_t s = first; s < end; ++s) {
+            expected_raw_sector(disc, s, data.data() + (s - first) * 2352);
+        }
+        return data;
+    }
+    bytes track(int number) const {
+        return sectors(disc.starts[number - 1], number < static_cast<int>(disc.starts.size())
+                                                    ? disc.starts[number]
+                                                    : disc.leadout);
+    }
+};
+
+const std::string listing_header =
+    "\n"
+    " track   playing  start    end     raw size  mp3 size   # of   track\n"
+    " number   time    sector  sector   in bytes  128 kbps  frames  type\n"
+    "---------------------------------------------------------------------\n";
+const std::string separator =
+    "---------------------------------------------------------------------\n";
+const std::string row1 = "    1    0:01'25       0      99     235200     22168      52  audio\n";
+const std::string row2 = "    2    0:02'00     100     249     352800     32835      77  audio\n";
+const std::string row3 = "    3          -     250     299     117600         -       -  data\n";
+const std::string row4 = "    4    0:01'00     300     374     176400     16835      39  audio\n";
+const std::string wipe = std::string(62, ' ') + "\n";
+
+TEST_F(vorka_on_image, the_disc_is_where_the_listing_expects_it) {
+    ASSERT_EQ(disc.starts, (std::vector<std::uint32_t>{0, 100, 250, 300}));
+    ASSERT_EQ(disc.leadout, 375u);
+}
+
+TEST_F(vorka_on_image, every_format_carries_the_image_samples_in_its_byte_order) {
+    struct format_case {
+        const char* name;
+        const char* extension;
+        std::function<bytes(std::uint64_t)> header;
+        bool big_endian;
+    };
+    const format_case cases[] = {
+        {"pcm", "raw", [](std::uint64_t) { return bytes{}; }, false},
+        {"mcp", "war", [](std::uint64_t) { return bytes{}; }, true},
+        {"aiff", "aiff", [](std::uint64_t n) { return as_bytes(make_aiff_header(n)); }, true},
+        {"wav", "wav", [](std::uint64_t n) { return as_bytes(make_wav_header(n)); }, false},
+        {"au", "au", [](std::uint64_t n) { return as_bytes(make_au_header(n)); }, true},
+    };
+    for (const format_case& c : cases) {
+        const run_result r = vorka({"-q", "-t", "4,1", "-f", c.name, "-o", out("t%02d.%s")});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        for (int t : {1, 4}) {
+            const bytes audio = c.big_endian ? swap_words(track(t)) : track(t);
+            const std::string name = out("t0" + std::to_string(t) + "." + c.extension);
+            EXPECT_EQ(read_bytes(name), c.header(audio.size()) + audio) << name;
+        }
+        EXPECT_FALSE(fs::exists(out(std::string("t02.") + c.extension)));
+    }
+}
+
+TEST_F(vorka_on_image, per_track_run_prints_the_listing_and_the_statistics) {
+    const run_result r = vorka({"-t", "1,3", "-o", out("track%02d.%s")});
+    EXPECT_EQ(r.status, 0);
+    const std::string expected = "Device: " + disc.cue.string() +
+                                 " -- \"VORKA\" \"CD IMAGE\" \"1.0\"\n" + listing_header + row1 +
+                                 "  Reading to " + out("track01.raw") + " ...\r" + row3 +
+                                 "  Reading to " + out("track03.raw") + " ...\r" + separator +
+                                 " total   0:01'25     150 sectors     352800     23004      52\n" +
+                                 wipe + "Transferred 0.336 Mb in ";
+    EXPECT_EQ(r.err.substr(0, expected.size()), expected);
+    EXPECT_TRUE(r.err.ends_with(".\n"));
+    // The data track is read raw: sync pattern, header and mode byte.
+    const bytes data = read_bytes(out("track03.raw"));
+    EXPECT_EQ(data, track(3));
+    EXPECT_EQ(data[0], 0x00);
+    EXPECT_EQ(data[1], 0xff);
+    EXPECT_EQ(data[15], 0x01);
+}
+
+TEST_F(vorka_on_image, one_stream_into_a_file_or_standard_output) {
+    const bytes payload = track(2) + track(3);
+    const bytes wav = as_bytes(make_wav_header(payload.size()));
+
+    run_result r = vorka({"-t", "2-3", "-f", "wav", "-o", out("all.%s")});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.err.find("Output file: " + out("all.wav") + "\n" + listing_header + row2 +
+                           "  Reading ...\r" + row3 + "  Reading ...\r") != std::string::npos)
+        << r.err;
+    EXPECT_EQ(read_bytes(out("all.wav")), wav + payload);
+
+    r = vorka({"-q", "-t", "2-3", "-f", "wav", "-o", "-"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(bytes(r.out.begin(), r.out.end()), wav + payload);
+}
+
+TEST_F(vorka_on_image, a_sector_range_with_the_default_template_is_one_file_of_that_name) {
+    const std::string command = "cd '" + work.path().string() + "' && exec '" +
+                                program_path("vorka") + "' -q -d '" + disc.cue.string() +
+                                "' -s 90 -e 109";
+    const run_result r = run_program({"/bin/sh", "-c", command}, {"HOME=" + home.path().string()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_bytes(out("track%02d.raw")), sectors(90, 110));
+    EXPECT_FALSE(fs::exists(out("track01.raw")));
+}
+
+TEST_F(vorka_on_image, index_mode_lists_without_reading) {
+    const std::string totals =
+        separator + " total   0:04'25     375 sectors     882000     72676     166\n";
+    struct index_case {
+        std::vector<std::string> args;
+        std::string err;
+    };
+    const index_case cases[] = {
+        {{"-i", "-t", "1-4"},
+         "Device: " + disc.cue.string() + " -- \"VORKA\" \"CD IMAGE\" \"1.0\"\n" + listing_header +
+             row1 + row2 + row3 + row4 + totals},
+        {{"-iq", "-t", "1-4"}, row1 + row2 + row3 + row4},
+        {{"-iq", "-s", "260", "-e", "269"},
+         "    -          -     260     269      23520         -       -  data\n"},
+        {{"-iq", "-t", "9"}, ""},
+    };
+    for (const index_case& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"-o", out("x%02d")});
+        const run_result r = vorka(args);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, c.err) << c.args[0];
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_EQ(fs::directory_iterator(work.path())->path().filename(), "image");
+}
+
+TEST_F(vorka_on_image, tracks_beyond_the_disc_give_an_empty_stream) {
+    const run_result r = vorka({"-t", "5,9", "-f", "wav", "-o", "-"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(bytes(r.out.begin(), r.out.end()), as_bytes(make_wav_header(0)));
+    const std::string expected =
+        "Device: " + disc.cue.string() + " -- \"VORKA\" \"CD IMAGE\" \"1.0\"\n" + listing_header +
+        separator + " total         -       0 sectors          0         -       -\n" + wipe +
+        "Transferred 0.000 Mb in ";
+    EXPECT_EQ(r.err.substr(0, expected.size()), expected);
+    EXPECT_TRUE(r.err.ends_with("kb/s, speed: 0.0.\n")) << r.err;
+}
+
+// "be 04 00 00 01 2c 00 00 1a 10 00 00" and so on, one per chunk.
+lines audio_reads(const std::string& form, std::uint32_t first, std::uint32_t end) {
+    lines reads;
+    for (std::uint32_t at = first; at < end; at += 26) {
+        const std::uint32_t n = std::min<std::uint32_t>(26, end - at);
+        char cdb[64];
+        if (form == "be") {
+            std::snprintf(cdb, sizeof cdb, "be 04 00 00 %02x %02x 00 00 %02x 10 00 00", at >> 8,
+                          at & 0xff, n);
+        } else if (form == "d8") {
+            std::snprintf(cdb, sizeof cdb, "d8 00 00 00 %02x %02x 00 00 00 %02x 00 00", at >> 8,
+                          at & 0xff, n);
+        } else {
+            std::snprintf(cdb, sizeof cdb, "%s 00 00 00 %02x %02x 00 00 %02x 00", form.c_str(),
+                          at >> 8, at & 0xff, n);
+        }
+        reads.push_back(std::string(cdb) + " | in " + std::to_string(n * 2352) + " | ok");
+    }
+    return reads;
+}
+
+lines operator+(lines a, const lines& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+lines split_lines(const std::string& text) {
+    lines result;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const std::size_t end = text.find('\n', at);
+        result.push_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    return result;
+}
+
+TEST_F(vorka_on_image, command_log_shows_modes_probe_reads_and_restore) {
+    const std::string inquiry = "12 00 00 00 40 00 | in 64 | ok";
+    const std::string toc = "43 00 00 00 00 00 01 08 00 00 | in 2048 | ok";
+    const std::string probe = "28 00 00 00 00 fa 00 00 01 00 | in 2352 | ok";
+    const std::string select_2048 =
+        "15 10 00 00 0c 00 | out 12 00 00 00 08 00 00 00 00 00 00 08 00 | ok";
+    const std::string select_2352 =
+        "15 10 00 00 0c 00 | out 12 00 00 00 08 00 00 00 00 00 00 09 30 | ok";
+    const lines start = {inquiry, select_2048, toc, select_2352, probe, select_2048};
+    struct log_case {
+        std::string entry;  // empty: the shipped configuration
+        lines expected;
+    };
+    const log_case cases[] = {
+        // READ CD, no mode change: data mode for track 3, back to 2048 for 4.
+        {"", start + audio_reads("be", 100, 250) + lines{select_2352} +
+                 audio_reads("28", 250, 300) + lines{select_2048} + audio_reads("be", 300, 375) +
+                 lines{select_2048}},
+        // The 12-byte vendor read.
+        {"0xD8 0 0 0 26 0", start + audio_reads("d8", 100, 250) + lines{select_2352} +
+                                audio_reads("28", 250, 300) + lines{select_2048} +
+                                audio_reads("d8", 300, 375) + lines{select_2048}},
+        // A 10-byte read that needs 2352-byte blocks: every switch selects them.
+        {"0x28 1 0 0 26 0", start + lines{select_2352} + audio_reads("28", 100, 250) +
+                                lines{select_2352} + audio_reads("28", 250, 300) +
+                                lines{select_2352} + audio_reads("28", 300, 375) +
+                                lines{select_2048}},
+    };
+    for (const log_case& c : cases) {
+        if (!c.entry.empty()) {
+            use_entry(c.entry);
+        }
+        const std::string log = out("scsi.log");
+        fs::remove(log);
+        const run_result r =
+            vorka({"-q", "-t", "2-4", "-o", "/dev/null"}, {"VORKA_SCSI_LOG=" + log});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(split_lines(read_file(log)), c.expected) << c.entry;
+    }
+}
+
+TEST_F(vorka_on_image, a_bad_sector_ends_the_run_and_keeps_what_was_read) {
+    const run_result r =
+        vorka({"-q", "-o", out("track%02d.%s")}, {"VORKA_IMAGE_MEDIUM_ERRORS=160"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+              "error returned from CD-DA read command:\n"
+              "Sense key: MEDIUM ERROR (0x3)\n"
+              "Additional sense: 11/00 Unrecovered read error\n"
+              "Information: 160 (0xa0)\n"
+              "Sense bytes: f0 00 03 00 00 00 a0 0a 00 00 00 00 11 00 00 00 00 00\n");
+    EXPECT_EQ(read_bytes(out("track01.raw")), track(1));
+    // Track 2's first two chunks (100 to 151) made it; the third held 160.
+    EXPECT_EQ(read_bytes(out("track02.raw")), sectors(100, 152));
+    EXPECT_FALSE(fs::exists(out("track03.raw")));
+}
+
+TEST_F(vorka_on_image, output_failures_are_reported) {
+    struct failure_case {
+        std::string output;
+        std::string err;
+    };
+    const failure_case cases[] = {
+        {"/dev/full", "vorka: write(): No space left on device\n"},
+        {out("missing/track%02d.%s"), "vorka: open(output file): No such file or directory\n"},
+        {out("missing/all.wav"), "vorka: open(output file): No such file or directory\n"},
+    };
+    for (const failure_case& c : cases) {
+        const run_result r = vorka({"-q", "-f", "wav", "-o", c.output});
+        EXPECT_EQ(r.status, 1) << c.output;
+        EXPECT_EQ(r.err, c.err) << c.output;
+    }
+}
+
+TEST_F(vorka_on_image, reset_sends_the_data_defaults_only) {
+    const std::string log = out("scsi.log");
+    const run_result r = vorka({"-r"}, {"VORKA_SCSI_LOG=" + log});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "Trying to reset CD-ROM density and sector size...\nDone.\n");
+    EXPECT_EQ(read_file(log),
+              "15 10 00 00 0c 00 | out 12 00 00 00 08 00 00 00 00 00 00 08 00 | ok\n");
+}
+
+}  // namespace

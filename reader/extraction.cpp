@@ -1,0 +1,250 @@
+#include "reader/extraction.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "common/exit.h"
+#include "output/format.h"
+#include "output/listing.h"
+#include "output/track_name.h"
+#include "reader/startup.h"
+#include "scsi/read_mode.h"
+#include "scsi/toc.h"
+
+namespace {
+
+constexpr int standard_output = 1;
+constexpr mode_t output_permissions = 0644;
+
+// Where the audio goes.
+struct output_target {
+    int fd = standard_output;
+    bool per_track = false;
+    bool stream_opened = false;
+};
+
+// Everything the run keeps while it goes.
+struct run_state {
+    const extraction_run& run;
+    reader_settings& settings;
+    const format_entry& format;
+    track_table table;
+    read_mode_state mode;
+    transfer_progress progress;
+    listing_sums sums;
+    output_target output;
+    std::string output_name;
+
+    explicit run_state(const extraction_run& r)
+        : run(r), settings(r.settings), format(*r.settings.selected_format) {
+        progress.clock = r.clock;
+    }
+    bool quiet() const { return settings.quiet != 0; }
+    bool index_only() const { return settings.index_only != 0; }
+    bool sector_range() const { return settings.start_sector >= 0; }
+    bool rows_shown() const { return !quiet() || index_only(); }
+};
+
+// A drive may list its tracks out of order; a track that ends before it
+// starts is read as empty, and its header says so.
+std::uint64_t payload_bytes(std::int64_t sectors) {
+    return sectors > 0 ? static_cast<std::uint64_t>(sectors) * sector_bytes : 0;
+}
+
+int open_output_file(const std::string& name) {
+    const int fd =
+        ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, output_permissions);
+    if (fd < 0) {
+        exit_with_errno("open(output file)");
+    }
+    return fd;
+}
+
+// A file system may report a lost write only when the file is closed.
+void close_output_file(int fd) {
+    if (::close(fd) != 0) {
+        exit_with_errno("close(output file)");
+    }
+}
+
+std::int64_t planned_sectors(const run_state& s) {
+    if (s.sector_range()) {
+        return s.settings.end_sector - s.settings.start_sector;
+    }
+    std::int64_t total = 0;
+    for (int i = 0; i < s.run.selection.count; ++i) {
+        const int t = s.run.selection.indexes[i];
+        if (t < s.table.track_count) {
+            total += s.table.track_start[t + 1] - s.table.track_start[t];
+        }
+    }
+    return total;
+}
+
+void choose_output(run_state& s) {
+    if (s.index_only()) {
+        s.output.per_track = true;
+    } else if (writes_file_per_track(s.settings, s.output_name)) {
+        s.output.per_track = true;
+    } else if (s.output_name == "-") {
+        s.output.stream_opened = true;
+    } else {
+        if (!s.quiet()) {
+            std::fprintf(stderr, "Output file: %s\n", s.output_name.c_str());
+        }
+        s.output.fd = open_output_file(s.output_name);
+        s.output.stream_opened = true;
+    }
+}
+
+void switch_mode_for(run_state& s, int kind) {
+    set_read_mode(s.run.device, s.mode, {s.run.entry, s.format},
+                  kind == kind_audio ? audio_mode : data_mode);
+}
+
+void extract(run_state& s, std::int64_t first, std::int64_t end, int fd) {
+    const extraction chunking{s.run.device,         s.mode,
+                              s.progress,           s.settings.read_size,
+                              s.settings.verbosity, s.run.selection.count};
+    extract_range(chunking, first, end, fd);
+}
+
+void extract_sector_range(run_state& s) {
+    const std::int64_t first = s.settings.start_sector;
+    const std::int64_t end = s.settings.end_sector;
+    const int kind = track_kind_at(s.table, first);
+    if (s.rows_shown()) {
+        std::fputs(listing_range_prefix, stderr);
+        print_listing_row(s.sums, s.settings.kbps, listing_range_row, 1, first, end, kind);
+    }
+    if (s.index_only()) {
+        return;
+    }
+    if (!s.quiet()) {
+        std::fputs("  Reading ...\r", stderr);
+    }
+    s.format.write_header(payload_bytes(end - first), s.output.fd);
+    switch_mode_for(s, kind);
+    extract(s, first, end, s.output.fd);
+    restore_data_mode(s.run.device);
+}
+
+int open_track_file(const run_state& s, int track_number) {
+    const std::string name = format_track_name(s.output_name, track_number);
+    if (!s.quiet()) {
+        if (s.settings.verbosity >= 2) {
+            std::fprintf(stderr, "  (output file: %s)\n", name.c_str());
+        } else {
+            std::fprintf(stderr, "  Reading to %s ...\r", name.c_str());
+        }
+    }
+    return open_output_file(name);
+}
+
+void extract_track(run_state& s, int t) {
+    const std::int64_t first = s.table.track_start[t];
+    const std::int64_t end = s.table.track_start[t + 1];
+    const int kind = track_kind(s.table, t);
+    if (s.rows_shown()) {
+        print_listing_row(s.sums, s.settings.kbps, t + 1, 1, first, end, kind);
+    }
+    if (s.index_only()) {
+        return;
+    }
+    int fd = s.output.fd;
+    if (s.output.per_track) {
+        fd = open_track_file(s, t + 1);
+        s.format.write_header(payload_bytes(end - first), fd);
+    } else if (!s.quiet()) {
+        std::fputs("  Reading ...\r", stderr);
+    }
+    switch_mode_for(s, kind);
+    extract(s, first, end, fd);
+    if (s.output.per_track) {
+        close_output_file(fd);
+    }
+}
+
+void print_totals(run_state& s) {
+    const int count = s.run.selection.count;
+    if (s.quiet() || count < 2) {
+        return;
+    }
+    std::fputs(listing_separator, stderr);
+    std::fputs(listing_totals_prefix, stderr);
+    print_listing_row(s.sums, s.settings.kbps, listing_totals_row, count, 0,
+                      s.progress.planned_sectors, kind_audio);
+}
+
+void extract_tracks(run_state& s) {
+    if (!s.output.per_track && !s.index_only()) {
+        s.format.write_header(payload_bytes(s.progress.planned_sectors), s.output.fd);
+    }
+    for (int i = 0; i < s.run.selection.count; ++i) {
+        const int t = s.run.selection.indexes[i];
+        if (t < s.table.track_count) {
+            extract_track(s, t);
+        }
+    }
+    restore_data_mode(s.run.device);
+    print_totals(s);
+}
+
+void print_statistics(const run_state& s, std::int64_t end_us) {
+    if (s.index_only() || (s.quiet() && s.settings.verbosity < 1)) {
+        return;
+    }
+    if (!s.quiet()) {
+        std::fprintf(stderr, "%62s\n", "");
+    }
+    const std::string line =
+        transfer_statistics(s.progress.planned_sectors, s.progress.run_start_us, end_us);
+    std::fputs(line.c_str(), stderr);
+}
+
+}  // namespace
+
+std::string transfer_statistics(std::int64_t planned_sectors, std::int64_t start_us,
+                                std::int64_t end_us) {
+    const std::int64_t elapsed_us = end_us > start_us ? end_us - start_us : 1;
+    const std::int64_t ms = (elapsed_us + 500) / 1000;
+    // 2352 bytes are 147/64 kilobytes.
+    const auto byte_units = static_cast<std::uint64_t>(planned_sectors * 147);
+    const float kb = static_cast<float>(byte_units) * 0.015625f;
+    const float mb = kb * 0.0009765625f;
+    const float seconds = static_cast<float>(ms) / 1000.0f;
+    const auto divisor = static_cast<float>(ms >= 4 ? (ms + 4) / 8 : 1);
+    const float rate = 128.0f * kb / divisor;
+    const auto speed = static_cast<float>(static_cast<double>(rate) / 176.4);
+    char line[160];
+    std::snprintf(line, sizeof line,
+                  "Transferred %.3f Mb in %.1f seconds, %.1f kb/s, speed: %.1f.\n",
+                  static_cast<double>(mb), static_cast<double>(seconds), static_cast<double>(rate),
+                  static_cast<double>(speed));
+    return line;
+}
+
+void run_extraction(const extraction_run& run) {
+    run_state s(run);
+    load_track_table(run.device, s.table);
+    s.progress.planned_sectors = planned_sectors(s);
+    s.output_name = expand_output_name(s.settings.output_name, s.format);
+    s.settings.output_name = s.output_name;
+    choose_output(s);
+    if (!s.quiet()) {
+        print_listing_header(s.settings.kbps);
+    }
+    s.progress.run_start_us = s.progress.clock();
+    if (s.sector_range()) {
+        extract_sector_range(s);
+    } else {
+        extract_tracks(s);
+    }
+    if (s.output.stream_opened && !s.index_only() && s.output.fd != standard_output) {
+        close_output_file(s.output.fd);
+    }
+    print_statistics(s, s.progress.clock());
+    scsi_close(run.device);
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "scsi/channel.h"
+#include "scsi/read_mode.h"
+
+// Microseconds of the wall clock.
+std::int64_t now_us();
+
+// The run's totals, kept across every range it reads.
+struct transfer_progress {
+    std::int64_t planned_sectors = 0;
+    std::int64_t transferred_sectors = 0;
+    std::int64_t run_start_us = 0;
+    // Where times come from; tests put a clock of their own here.
+    std::function<std::int64_t()> clock = now_us;
+};
+
+// Everything one range's extraction reads besides the range itself.
+struct extraction {
+    scsi_device& device;
+    const read_mode_state& mode;
+    transfer_progress& progress;
+    int read_size;        // sectors per read, 1 to 26
+    int verbosity;        // 1 or more: progress lines
+    int selection_count;  // 2 or more: the progress line has a part for the track
+};
+
+// The read for one chunk: READ CD for 0xbe, the 12-byte vendor read for 0xd8,
+// and the 10-byte form with the opcode in force for anything else.
+cdb_bytes audio_read_cdb(std::uint8_t opcode, std::uint32_t sector, int count);
+
+// Exchanges the two bytes of every 16-bit word, in place.
+void swap_sample_bytes(std::uint8_t* data, std::size_t bytes);
+
+// Where the current range stands when a progress line is due: its first
+// sector, its end, the first sector of the chunk just written and the time
+// the range began.
+struct range_position {
+    std::int64_t first;
+    std::int64_t end;
+    std::int64_t current;
+    std::int64_t start_us;
+};
+
+// The progress line, ended by a carriage return so that the next overwrites it.
+std::string progress_line(const range_position& range, const transfer_progress& progress,
+                          std::int64_t now, bool with_track_part);
+
+// Reads the sectors from first up to end in chunks of at most read_size
+// sectors and writes each chunk whole to the descriptor.  Every failure ends
+// the run with its message; what was written before stays.
+void extract_range(const extraction& run, std::int64_t first, std::int64_t end, int fd);

@@ -1,0 +1,102 @@
+#include "scsi/toc.h"
+
+#include "scsi/read_mode.h"
+
+namespace {
+
+constexpr std::uint8_t data_track_bit = 0x04;
+constexpr std::uint8_t sector_mode_bits = 0x03;
+constexpr std::uint8_t mode2 = 2;
+constexpr std::size_t toc_header_bytes = 4;
+constexpr std::size_t toc_descriptor_bytes = 8;
+constexpr std::size_t toc_response_bytes = 2048;
+constexpr std::size_t sector_header_mode_byte = 15;
+
+std::uint32_t big_endian32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
+           static_cast<std::uint32_t>(p[2]) << 8 | static_cast<std::uint32_t>(p[3]);
+}
+
+// Entries in the response, lead-out included: at least one is always taken,
+// at most the table's 101.
+int entry_count(const std::uint8_t* response) {
+    const int length = response[0] << 8 | response[1];
+    const int entries = (length - 2) / static_cast<int>(toc_descriptor_bytes);
+    if (entries < 1) {
+        return 1;
+    }
+    return entries > max_disc_tracks + 1 ? max_disc_tracks + 1 : entries;
+}
+
+bool is_data_type(std::uint8_t type) {
+    return (type & data_track_bit) != 0;
+}
+
+void probe_data_tracks(scsi_device& device, track_table& table) {
+    bool raw_blocks = false;
+    for (int i = 0; i < table.track_count; ++i) {
+        if (!is_data_type(table.track_type[i])) {
+            continue;
+        }
+        if (!raw_blocks) {
+            select_block_format(device, default_density, audio_block_length);
+            raw_blocks = true;
+        }
+        const auto start = static_cast<std::uint32_t>(table.track_start[i]);
+        table.track_type[i] = read_sector_mode(device, start) | data_track_bit;
+    }
+}
+
+}  // namespace
+
+void parse_track_table(const std::uint8_t* response, track_table& table) {
+    const int entries = entry_count(response);
+    table.track_count = entries - 1;
+    for (int i = 0; i < entries; ++i) {
+        const std::uint8_t* descriptor = response + toc_header_bytes + toc_descriptor_bytes * i;
+        table.track_type[i] = descriptor[1];
+        table.track_start[i] = static_cast<std::int32_t>(big_endian32(descriptor + 4));
+    }
+}
+
+void load_track_table(scsi_device& device, track_table& table) {
+    restore_data_mode(device);
+    scsi_command(device, read_toc_cdb(), toc_response_bytes, data_direction::in);
+    // The probes below reuse the buffer, so the whole table is copied out first.
+    parse_track_table(device.transfer_buffer.data(), table);
+    probe_data_tracks(device, table);
+    restore_data_mode(device);
+}
+
+std::uint8_t read_sector_mode(scsi_device& device, std::uint32_t sector) {
+    scsi_send(device, read10_cdb(read10_opcode, sector, 1), sector_bytes, data_direction::in,
+              message_kind::cdrom_read);
+    return device.transfer_buffer[sector_header_mode_byte];
+}
+
+int track_kind(const track_table& table, int index) {
+    const std::uint8_t type = table.track_type[index];
+    if (!is_data_type(type)) {
+        return kind_audio;
+    }
+    return (type & sector_mode_bits) == mode2 ? kind_video : kind_data;
+}
+
+int track_kind_at(const track_table& table, std::int64_t sector) {
+    if (table.track_count == 0) {
+        return track_kind(table, 0);
+    }
+    // Unsigned, as the drive's addresses are: a negative start sorts last.
+    const auto at = static_cast<std::uint64_t>(sector);
+    for (int i = 0; i < table.track_count; ++i) {
+        const auto start = static_cast<std::uint64_t>(table.track_start[i]);
+        const auto end = static_cast<std::uint64_t>(table.track_start[i + 1]);
+        if (start <= at && at < end) {
+            return track_kind(table, i);
+        }
+    }
+    if (at < static_cast<std::uint64_t>(table.track_start[1])) {
+        return track_kind(table, 0);
+    }
+    return track_kind(table, table.track_count - 1);
+}

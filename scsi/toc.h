@@ -1,0 +1,41 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "scsi/channel.h"
+
+inline constexpr int max_disc_tracks = 100;
+
+// What kind of track a table entry describes; the listing prints "audio",
+// "video" (a Mode 2 data track) and "data".
+inline constexpr int kind_audio = 1;
+inline constexpr int kind_video = 0;
+inline constexpr int kind_data = -1;
+
+// The disc's table of contents.  Entry track_count is the lead-out, where the
+// last track ends.
+struct track_table {
+    int track_count = 0;
+    std::array<std::int64_t, max_disc_tracks + 1> track_start{};
+    // Audio tracks and the lead-out: the descriptor's ADR/control byte.  Data
+    // tracks: the mode byte of their first sector with the data bit set.
+    std::array<std::uint8_t, max_disc_tracks + 1> track_type{};
+};
+
+// Reads the table of contents and probes every data track's first sector
+// for its mode.  Leaves the drive at density 0 with 2048-byte blocks.
+void load_track_table(scsi_device& device, track_table& table);
+
+// Fills the table from a READ TOC response (format 0, LBA addresses).
+void parse_track_table(const std::uint8_t* response, track_table& table);
+
+// The mode byte of one raw 2352-byte sector; the drive must be delivering
+// 2352-byte blocks.
+std::uint8_t read_sector_mode(scsi_device& device, std::uint32_t sector);
+
+int track_kind(const track_table& table, int index);
+
+// The kind of the track that holds the sector; sectors before the first
+// track count as the first track, sectors at or past the lead-out as the last.
+int track_kind_at(const track_table& table, std::int64_t sector);
