@@ -64,6 +64,9 @@ void print_listing_row(listing_sums& sums, int kbps, int track_number, int track
         std::fprintf(stderr, "  %3d  ", track_number);
     }
     const std::int64_t sectors = end - start;
+    // A row whose end lies before its start (a drive listing its tracks out
+    // of order) covers nothing, so the totals row gets nothing from it.
+    const std::int64_t covered = sectors > 0 ? sectors : 0;
 
     print_playing_time(totals ? sums.listed_playing_sectors : (kind >= 0 ? sectors : 0));
     if (totals) {
@@ -75,7 +78,7 @@ void print_listing_row(listing_sums& sums, int kbps, int track_number, int track
 
     const std::int64_t base = totals ? sums.listed_audio_sectors : (kind > 0 ? sectors : 0);
     if (!totals) {
-        sums.listed_audio_sectors += base;
+        sums.listed_audio_sectors += kind > 0 ? covered : 0;
     }
     print_mp3_estimate(base, kbps, track_count);
 
@@ -85,6 +88,6 @@ void print_listing_row(listing_sums& sums, int kbps, int track_number, int track
         std::fputs("  data\n", stderr);
     } else {
         std::fprintf(stderr, "  %s\n", kind != 0 ? "audio" : "video");
-        sums.listed_playing_sectors += sectors;
+        sums.listed_playing_sectors += covered;
     }
 }

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "scsi/track_kind.h"
+
 // The track listing on standard error: a header, one row per track or for
 // the sector range, and a totals row fed by two running sums.
 
@@ -10,11 +12,6 @@ struct listing_sums {
     std::int64_t listed_audio_sectors = 0;    // sectors of every audio row printed
     std::int64_t listed_playing_sectors = 0;  // sectors of every audio or video row printed
 };
-
-// Track kinds as the table of contents classifies them.
-inline constexpr int track_kind_audio = 1;
-inline constexpr int track_kind_video = 0;
-inline constexpr int track_kind_data = -1;
 
 // Row kinds other than a track row (whose number is 1 or more).
 inline constexpr int listing_range_row = -1;

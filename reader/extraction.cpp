@@ -47,8 +47,13 @@ struct run_state {
     bool rows_shown() const { return !quiet() || index_only(); }
 };
 
-// A drive may list its tracks out of order; a track that ends before it
-// starts is read as empty, and its header says so.
+// A drive may list its tracks out of order.  A track that ends before it
+// starts is read as empty: it adds nothing to the plan, so that the stream's
+// header, the progress line and the statistics describe what is written.
+std::int64_t sectors_read(std::int64_t first, std::int64_t end) {
+    return end > first ? end - first : 0;
+}
+
 std::uint64_t payload_bytes(std::int64_t sectors) {
     return sectors > 0 ? static_cast<std::uint64_t>(sectors) * sector_bytes : 0;
 }
@@ -77,7 +82,7 @@ std::int64_t planned_sectors(const run_state& s) {
     for (int i = 0; i < s.run.selection.count; ++i) {
         const int t = s.run.selection.indexes[i];
         if (t < s.table.track_count) {
-            total += s.table.track_start[t + 1] - s.table.track_start[t];
+            total += sectors_read(s.table.track_start[t], s.table.track_start[t + 1]);
         }
     }
     return total;
@@ -101,7 +106,7 @@ void choose_output(run_state& s) {
 
 void switch_mode_for(run_state& s, int kind) {
     set_read_mode(s.run.device, s.mode, {s.run.entry, s.format},
-                  kind == kind_audio ? audio_mode : data_mode);
+                  kind == track_kind_audio ? audio_mode : data_mode);
 }
 
 void extract(run_state& s, std::int64_t first, std::int64_t end, int fd) {
@@ -175,7 +180,7 @@ void print_totals(run_state& s) {
     std::fputs(listing_separator, stderr);
     std::fputs(listing_totals_prefix, stderr);
     print_listing_row(s.sums, s.settings.kbps, listing_totals_row, count, 0,
-                      s.progress.planned_sectors, kind_audio);
+                      s.progress.planned_sectors, track_kind_audio);
 }
 
 void extract_tracks(run_state& s) {

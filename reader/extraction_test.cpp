@@ -22,15 +22,21 @@ struct fake_track {
 };
 const fake_track disc[] = {{0x10, 0}, {0x10, 100}, {0x14, 250}, {0x10, 300}};  // last: lead-out
 
-bytes toc_answer() {
-    bytes toc{0, static_cast<std::uint8_t>(2 + 8 * std::size(disc)), 1, 3};
+// A READ TOC answer with one descriptor per entry, the last being the lead-out.
+bytes toc_of(std::initializer_list<fake_track> entries) {
+    bytes toc{0, static_cast<std::uint8_t>(2 + 8 * entries.size()), 1,
+              static_cast<std::uint8_t>(entries.size() - 1)};
     std::uint8_t number = 1;
-    for (const fake_track& t : disc) {
+    for (const fake_track& t : entries) {
         toc.insert(toc.end(),
                    {0, t.adr_control, number++, 0, 0, 0, static_cast<std::uint8_t>(t.start >> 8),
                     static_cast<std::uint8_t>(t.start)});
     }
     return toc;
+}
+
+bytes toc_answer() {
+    return toc_of({disc[0], disc[1], disc[2], disc[3]});
 }
 
 std::uint32_t address_of(const std::vector<std::uint8_t>& cdb) {
@@ -383,6 +389,54 @@ TEST_F(run_fixture, a_track_listed_out_of_order_gets_an_empty_header) {
     EXPECT_EQ(r.status, 0);
     const auto wav = make_wav_header(0);
     EXPECT_EQ(read_bytes(dir / "track02.wav"), bytes(wav.begin(), wav.end()));
+}
+
+}  // namespace
+
+namespace {
+
+// Track 2 ends, at the lead-out, before it starts: it holds no sectors, so
+// nothing of it is planned, read or summed, whatever the drive claims.
+struct backwards_track_fixture : run_fixture {
+    void SetUp() override {
+        run_fixture::SetUp();
+        script->otherwise([](const recorded_request& request) {
+            return request.cdb[0] == 0x43
+                       ? scripted_answer::completed(toc_of({{0x10, 0}, {0x10, 400}, {0x10, 0}}))
+                       : answer(request);
+        });
+        select({1, 2});
+    }
+};
+
+TEST_F(backwards_track_fixture, the_stream_header_and_the_progress_count_only_what_is_read) {
+    settings.selected_format = &output_formats[3];  // wav
+    settings.output_name = "-";
+    settings.quiet = 1;
+    settings.verbosity = 1;
+    clock.step = 3000000;  // a progress line at every check
+    const run_result r = run();
+    EXPECT_EQ(r.status, 0) << r.err;
+    const auto wav = make_wav_header(400 * sector_bytes);
+    const bytes audio = sectors_from(0, 400 * sector_bytes);
+    bytes expected(wav.begin(), wav.end());
+    expected.insert(expected.end(), audio.begin(), audio.end());
+    EXPECT_EQ(bytes(r.out.begin(), r.out.end()), expected);
+    // Clock readings: run start, each track's start, three progress checks, run end.
+    EXPECT_TRUE(r.err.ends_with("  track: 71% done, 0:04 to go,  total: 78% done,  0:03 to go\r" +
+                                transfer_statistics(400, 3000000, 21000000)))
+        << r.err;
+}
+
+TEST_F(backwards_track_fixture, the_totals_row_counts_only_what_is_read) {
+    settings.index_only = 1;
+    const run_result r = run();
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, header +
+                         "    1    0:05'25       0     399     940800     86168     205  audio\n"
+                         "    2          -     400      -1    -940800         -       -  audio\n"
+                         "---------------------------------------------------------------------\n"
+                         " total   0:05'25     400 sectors     940800     87004     205\n");
 }
 
 }  // namespace

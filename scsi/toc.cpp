@@ -77,9 +77,9 @@ std::uint8_t read_sector_mode(scsi_device& device, std::uint32_t sector) {
 int track_kind(const track_table& table, int index) {
     const std::uint8_t type = table.track_type[index];
     if (!is_data_type(type)) {
-        return kind_audio;
+        return track_kind_audio;
     }
-    return (type & sector_mode_bits) == mode2 ? kind_video : kind_data;
+    return (type & sector_mode_bits) == mode2 ? track_kind_video : track_kind_data;
 }
 
 int track_kind_at(const track_table& table, std::int64_t sector) {

@@ -4,14 +4,9 @@
 #include <cstdint>
 
 #include "scsi/channel.h"
+#include "scsi/track_kind.h"
 
 inline constexpr int max_disc_tracks = 100;
-
-// What kind of track a table entry describes; the listing prints "audio",
-// "video" (a Mode 2 data track) and "data".
-inline constexpr int kind_audio = 1;
-inline constexpr int kind_video = 0;
-inline constexpr int kind_data = -1;
 
 // The disc's table of contents.  Entry track_count is the lead-out, where the
 // last track ends.

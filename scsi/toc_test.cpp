@@ -57,7 +57,7 @@ TEST(track_table, audio_disc_costs_two_mode_selects_and_one_read_toc) {
     EXPECT_EQ(table.track_count, 1);
     EXPECT_EQ(table.track_start[0], 0);
     EXPECT_EQ(table.track_start[1], 13000);
-    EXPECT_EQ(track_kind(table, 0), kind_audio);
+    EXPECT_EQ(track_kind(table, 0), track_kind_audio);
 }
 
 TEST(track_table, data_tracks_are_probed_for_their_sector_mode) {
@@ -75,10 +75,10 @@ TEST(track_table, data_tracks_are_probed_for_their_sector_mode) {
                                    sector_read(2000), sector_read(3000), select_2048}));
     EXPECT_EQ(table.track_count, 4);
     EXPECT_EQ(table.track_type[0], 0x06);
-    EXPECT_EQ(track_kind(table, 0), kind_video);
-    EXPECT_EQ(track_kind(table, 1), kind_audio);
-    EXPECT_EQ(track_kind(table, 2), kind_data);
-    EXPECT_EQ(track_kind(table, 3), kind_data);
+    EXPECT_EQ(track_kind(table, 0), track_kind_video);
+    EXPECT_EQ(track_kind(table, 1), track_kind_audio);
+    EXPECT_EQ(track_kind(table, 2), track_kind_data);
+    EXPECT_EQ(track_kind(table, 3), track_kind_data);
     // The lead-out keeps its descriptor byte.
     EXPECT_EQ(table.track_type[4], 0x10);
 }
@@ -118,14 +118,14 @@ TEST(track_kind_at, sectors_outside_the_tracks_belong_to_the_first_or_last) {
         std::int64_t sector;
         int kind;
     };
-    for (const at_case c : {at_case{0, kind_audio},
-                            {100, kind_audio},
-                            {199, kind_audio},
-                            {200, kind_video},
-                            {299, kind_video},
-                            {300, kind_data},
-                            {400, kind_data},
-                            {99999, kind_data}}) {
+    for (const at_case c : {at_case{0, track_kind_audio},
+                            {100, track_kind_audio},
+                            {199, track_kind_audio},
+                            {200, track_kind_video},
+                            {299, track_kind_video},
+                            {300, track_kind_data},
+                            {400, track_kind_data},
+                            {99999, track_kind_data}}) {
         EXPECT_EQ(track_kind_at(table, c.sector), c.kind) << c.sector;
     }
 }
@@ -133,7 +133,7 @@ TEST(track_kind_at, sectors_outside_the_tracks_belong_to_the_first_or_last) {
 TEST(track_kind_at, a_disc_without_tracks_answers_with_its_only_entry) {
     track_table table;
     table.track_type[0] = 0x14;
-    EXPECT_EQ(track_kind_at(table, 5), kind_data);
+    EXPECT_EQ(track_kind_at(table, 5), track_kind_data);
 }
 
 }  // namespace
