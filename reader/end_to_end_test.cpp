@@ -311,6 +311,19 @@ TEST_F(vorka_on_image, a_bad_sector_ends_the_run_and_keeps_what_was_read) {
     EXPECT_FALSE(fs::exists(out("track03.raw")));
 }
 
+TEST_F(vorka_on_image, a_sector_range_past_the_lead_out_ends_with_the_drive_error) {
+    const run_result r = vorka({"-q", "-s", "340", "-e", "399", "-o", out("range.raw")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+              "error returned from CD-DA read command:\n"
+              "Sense key: ILLEGAL REQUEST (0x5)\n"
+              "Additional sense: 21/00 Logical block address out of range\n"
+              "Information: 366 (0x16e)\n"
+              "Sense bytes: f0 00 05 00 00 01 6e 0a 00 00 00 00 21 00 00 00 00 00\n");
+    // The first chunk (340 to 365) lay before the lead-out at 375.
+    EXPECT_EQ(read_bytes(out("range.raw")), sectors(340, 366));
+}
+
 TEST_F(vorka_on_image, output_failures_are_reported) {
     struct failure_case {
         std::string output;

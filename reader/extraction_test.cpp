@@ -440,3 +440,28 @@ TEST_F(backwards_track_fixture, the_totals_row_counts_only_what_is_read) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(run_fixture, a_table_of_contents_of_a_hundred_tracks_reaches_the_last) {
+    // L = 810: 100 tracks of 10 sectors and the lead-out.
+    bytes toc{0x03, 0x2a, 1, 100};
+    for (int i = 0; i <= 100; ++i) {
+        toc.insert(toc.end(),
+                   {0, 0x10, static_cast<std::uint8_t>(i + 1), 0, 0, 0,
+                    static_cast<std::uint8_t>(i * 10 >> 8), static_cast<std::uint8_t>(i * 10)});
+    }
+    script->otherwise([&](const recorded_request& request) {
+        return request.cdb[0] == 0x43 ? scripted_answer::completed(toc) : answer(request);
+    });
+    settings.output_name = "-";
+    settings.quiet = 1;
+    select({100, 101});
+    const run_result r = run();
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, std::string(
+                         reinterpret_cast<const char*>(sectors_from(990, 10 * sector_bytes).data()),
+                         10 * sector_bytes));
+}
+
+}  // namespace
