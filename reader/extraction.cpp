@@ -22,7 +22,10 @@ constexpr mode_t output_permissions = 0644;
 struct output_target {
     int fd = standard_output;
     bool per_track = false;
-    bool stream_opened = false;
+    // The stream is a file this run opened.  Its descriptor may be 1 when
+    // the program was started with standard output closed, so the number
+    // alone does not tell.
+    bool file_opened = false;
 };
 
 // Everything the run keeps while it goes.
@@ -94,13 +97,12 @@ void choose_output(run_state& s) {
     } else if (writes_file_per_track(s.settings, s.output_name)) {
         s.output.per_track = true;
     } else if (s.output_name == "-") {
-        s.output.stream_opened = true;
     } else {
         if (!s.quiet()) {
             std::fprintf(stderr, "Output file: %s\n", s.output_name.c_str());
         }
         s.output.fd = open_output_file(s.output_name);
-        s.output.stream_opened = true;
+        s.output.file_opened = true;
     }
 }
 
@@ -247,7 +249,7 @@ void run_extraction(const extraction_run& run) {
     } else {
         extract_tracks(s);
     }
-    if (s.output.stream_opened && !s.index_only() && s.output.fd != standard_output) {
+    if (s.output.file_opened && !s.index_only()) {
         close_output_file(s.output.fd);
     }
     print_statistics(s, s.progress.clock());
