@@ -216,6 +216,61 @@ TEST_F(emulated_drive_test, errors_answer_with_sense_as_a_drive_does) {
     EXPECT_EQ(send(*drive, read_cd_cdb(0, 2), 2352).outcome.what, scsi_outcome::kind::failed);
 }
 
+// What a drive says to commands that are cut short, ask for what it does not
+// have, or move data the wrong way; none of it may read or write beyond the
+// CDB and the buffer it was given.
+TEST_F(emulated_drive_test, malformed_commands_are_refused) {
+    struct row {
+        const char* what;
+        bytes cdb;
+        data_direction direction;
+        std::size_t length;
+        std::array<int, 3> sense;  // -1: a failed transfer
+    };
+    const row rows[] = {
+        {"INQUIRY cut short", {0x12}, data_direction::in, 64, {5, 0x24, 0}},
+        {"INQUIRY for a vital product data page",
+         {0x12, 1, 0x80, 0, 64, 0},
+         data_direction::in,
+         64,
+         {5, 0x24, 0}},
+        {"MODE SENSE cut short", {0x1a, 0}, data_direction::in, 12, {5, 0x24, 0}},
+        {"READ TOC cut short", {0x43, 0, 0, 0, 0, 0, 1}, data_direction::in, 2048, {5, 0x24, 0}},
+        {"READ(10) cut short", {0x28, 0, 0, 0, 0}, data_direction::in, 2048, {5, 0x24, 0}},
+        {"READ CD cut short",
+         {0xbe, 4, 0, 0, 0, 0, 0, 0, 1},
+         data_direction::in,
+         2352,
+         {5, 0x24, 0}},
+        {"vendor read with sub-code",
+         {0xd8, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 0},
+         data_direction::in,
+         2352,
+         {5, 0x24, 0}},
+        {"INQUIRY with data going out",
+         {0x12, 0, 0, 0, 64, 0},
+         data_direction::out,
+         64,
+         {-1, -1, -1}},
+        {"read with data going out",
+         {0xbe, 4, 0, 0, 0, 0, 0, 0, 1, 0x10, 0, 0},
+         data_direction::out,
+         2352,
+         {-1, -1, -1}},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.what);
+        const bytes out(r.length, 0xee);
+        const answer a = send(*drive, r.cdb, r.direction, r.length,
+                              r.direction == data_direction::out ? out : bytes{});
+        EXPECT_EQ(sense_of(a.outcome), r.sense);
+        if (r.sense[0] < 0) {
+            EXPECT_EQ(a.outcome.what, scsi_outcome::kind::failed);
+            EXPECT_EQ(a.data, out);
+        }
+    }
+}
+
 TEST_F(emulated_drive_test, listed_sectors_answer_medium_error) {
     ::setenv("VORKA_IMAGE_MEDIUM_ERRORS", "5,100-102", 1);
     passthrough_open_result opened = open_passthrough(disc.cue.string());
