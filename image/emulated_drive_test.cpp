@@ -1,6 +1,8 @@
 #include "image/emulated_drive.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -305,14 +307,29 @@ TEST(emulated_drive, medium_error_list_syntax) {
               "decimal)");
 }
 
+// A BIN that fails to read once the image is open (a disc image on a
+// dying disk): the open BIN's descriptor is made to refer to a folder, which
+// refuses every read.
 TEST(emulated_drive, unreadable_bin_is_an_unrecovered_read_error) {
     temp_dir dir;
-    std::filesystem::create_directory(dir / "folder.bin");
-    write_file(dir / "d.cue", "FILE folder.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n");
-    passthrough_open_result opened = open_passthrough((dir / "d.cue").string());
-    if (opened.device == nullptr) {
-        GTEST_SKIP() << "this file system gives folders no size: " << opened.error;
+    const built_disc disc = build_disc(dir.path(), {.tracks = {{}}});
+    passthrough_open_result opened = open_passthrough(disc.cue.string());
+    ASSERT_NE(opened.device, nullptr) << opened.error;
+    const std::filesystem::path bin = std::filesystem::canonical(dir / "disc-01.bin");
+    int bin_fd = -1;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code ignored;
+        if (std::filesystem::read_symlink(entry.path(), ignored) == bin) {
+            bin_fd = std::stoi(entry.path().filename().string());
+        }
     }
+    if (bin_fd < 0) {
+        GTEST_SKIP() << "no /proc/self/fd here";
+    }
+    const int folder = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(folder, 0);
+    ASSERT_EQ(::dup2(folder, bin_fd), bin_fd);
+    ::close(folder);
     EXPECT_EQ(sense_of(send(*opened.device, read_cd_cdb(0, 1), 2352).outcome),
               (std::array<int, 3>{3, 0x11, 0}));
 }
