@@ -57,6 +57,27 @@ bool is_blank(char c) {
     return c == ' ' || c == '\t' || c == '\r';
 }
 
+// A word from the sheet as a message shows it: control characters as \xNN,
+// so that a binary file given as the sheet cannot garble the terminal.
+std::string shown(std::string_view word, std::size_t longest = 60) {
+    std::string text;
+    for (const char c : word.substr(0, longest)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f) {
+            constexpr char digits[] = "0123456789abcdef";
+            text += "\\x";
+            text += digits[byte >> 4];
+            text += digits[byte & 0x0f];
+        } else {
+            text += c;
+        }
+    }
+    if (word.size() > longest) {
+        text += "...";
+    }
+    return text;
+}
+
 void cue_parser::fail(const std::string& problem) {
     throw parse_error{cue_path_ + " line " + std::to_string(line_number_) + ": " + problem};
 }
@@ -98,7 +119,7 @@ int cue_parser::parse_number(std::string_view word, const char* what) {
     int value = 0;
     const auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), value);
     if (word.empty() || error != std::errc() || end != word.data() + word.size() || value < 0) {
-        fail(std::string("bad ") + what + " \"" + std::string(word) + "\"");
+        fail(std::string("bad ") + what + " \"" + shown(word) + "\"");
     }
     return value;
 }
@@ -109,19 +130,24 @@ std::uint32_t cue_parser::parse_time(std::string_view word) {
     for (int i = 0; i < 3; ++i) {
         const std::size_t colon = i < 2 ? rest.find(':') : rest.size();
         if (colon == std::string_view::npos) {
-            fail("bad time \"" + std::string(word) + "\" (expected mm:ss:ff)");
+            fail("bad time \"" + shown(word) + "\" (expected mm:ss:ff)");
         }
         std::string_view part = rest.substr(0, colon);
         const auto [end, error] = std::from_chars(part.data(), part.data() + part.size(), parts[i]);
         if (part.empty() || error != std::errc() || end != part.data() + part.size()) {
-            fail("bad time \"" + std::string(word) + "\" (expected mm:ss:ff)");
+            fail("bad time \"" + shown(word) + "\" (expected mm:ss:ff)");
         }
         rest.remove_prefix(std::min(colon + 1, rest.size()));
     }
     if (parts[1] >= seconds_per_minute || parts[2] >= frames_per_second) {
-        fail("bad time \"" + std::string(word) + "\" (seconds below 60, frames below 75)");
+        fail("bad time \"" + shown(word) + "\" (seconds below 60, frames below 75)");
     }
-    return (parts[0] * seconds_per_minute + parts[1]) * frames_per_second + parts[2];
+    const std::uint64_t frames =
+        (std::uint64_t{parts[0]} * seconds_per_minute + parts[1]) * frames_per_second + parts[2];
+    if (frames > max_disc_sectors) {
+        fail("bad time \"" + shown(word) + "\" (longer than any disc)");
+    }
+    return static_cast<std::uint32_t>(frames);
 }
 
 cue_track& cue_parser::current_track(const char* command) {
@@ -133,19 +159,20 @@ cue_track& cue_parser::current_track(const char* command) {
 
 void cue_parser::on_file(std::string_view rest) {
     cue_file file;
-    file.name = next_string(rest);
+    const std::string raw_name = next_string(rest);
+    file.name = shown(raw_name, raw_name.size());
     file.line = line_number_;
     const std::string_view type = next_word(rest);
-    if (file.name.empty()) {
+    if (raw_name.empty()) {
         fail("FILE without a file name");
     }
     if (same_word(type, "MOTOROLA")) {
         file.big_endian = true;
     } else if (!same_word(type, "BINARY")) {
-        fail("file type \"" + std::string(type) + "\" is not supported (BINARY or MOTOROLA)");
+        fail("file type \"" + shown(type) + "\" is not supported (BINARY or MOTOROLA)");
     }
     namespace fs = std::filesystem;
-    const fs::path name(file.name);
+    const fs::path name(raw_name);
     file.path =
         name.is_absolute() ? name.string() : (fs::path(cue_path_).parent_path() / name).string();
     sheet_.files.push_back(file);
@@ -186,7 +213,7 @@ void cue_parser::on_track(std::string_view rest) {
     } else if (same_word(mode, "MODE2/2352")) {
         track.mode = track_mode::mode2_2352;
     } else {
-        fail("track mode \"" + std::string(mode) +
+        fail("track mode \"" + shown(mode) +
              "\" is not supported (AUDIO, MODE1/2048, MODE1/2352 or MODE2/2352)");
     }
     sheet_.tracks.push_back(track);
@@ -267,7 +294,7 @@ void cue_parser::on_flags(std::string_view rest) {
         if (same_word(flag, "PRE")) {
             track.pre_emphasis = true;
         } else if (!same_word(flag, "DCP") && !same_word(flag, "4CH") && !same_word(flag, "SCMS")) {
-            fail("unknown flag \"" + std::string(flag) + "\"");
+            fail("unknown flag \"" + shown(flag) + "\"");
         }
     }
 }
@@ -312,7 +339,7 @@ void cue_parser::parse_line(std::string_view line) {
     } else if (same_word(command, "POSTGAP")) {
         on_gap(rest, false);
     } else {
-        fail("unknown command \"" + std::string(command) + "\"");
+        fail("unknown command \"" + shown(command) + "\"");
     }
 }
 

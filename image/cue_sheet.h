@@ -5,6 +5,10 @@
 #include <string_view>
 #include <vector>
 
+// The longest disc an image may describe: READ TOC gives addresses as signed
+// 32-bit numbers.
+inline constexpr std::uint32_t max_disc_sectors = 0x7fffffff;
+
 enum class track_mode { audio, mode1_2048, mode1_2352, mode2_2352 };
 
 // Bytes one sector of the mode takes in its BIN file.

@@ -1,8 +1,10 @@
 #include "image/cue_sheet.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "common/test_support.h"
 #include "image/disc_image.h"
@@ -173,6 +175,57 @@ TEST(cue_sheet, index_beyond_the_end_of_its_file_is_refused) {
     EXPECT_EQ(error, (dir / "disc.cue").string() +
                          " line 5: INDEX 01 at 00:01:25 lies beyond the end of \"short.bin\" "
                          "(235200 bytes)");
+}
+
+// Whatever the sheet or its files hold, opening ends quickly with one
+// message that names the sheet, the line and the problem.
+TEST(cue_sheet, hostile_images_are_refused_with_a_clear_message) {
+    struct row {
+        const char* what;
+        std::string cue;
+        std::string error;  // after "<cue path>"
+        std::function<void(const temp_dir&)> setup = [](const temp_dir&) {};
+    };
+    const std::string track = "TRACK 01 AUDIO\nINDEX 01 00:00:00\n";
+    const auto sector_file = [](const temp_dir& dir) {
+        write_file(dir / "one.bin", std::string(2352, 'x'));
+    };
+    const row rows[] = {
+        {"a BIN of 0 bytes", "FILE empty.bin BINARY\n" + track,
+         " line 3: INDEX 01 at 00:00:00 lies beyond the end of \"empty.bin\" (0 bytes)",
+         [](const temp_dir& dir) { write_file(dir / "empty.bin", ""); }},
+        {"a FILE that is a folder", "FILE dir.bin BINARY\n" + track,
+         " line 1: \"dir.bin\" is not a regular file",
+         [](const temp_dir& dir) { fs::create_directory(dir / "dir.bin"); }},
+        {"a FILE that is a FIFO", "FILE fifo.bin BINARY\n" + track,
+         " line 1: \"fifo.bin\" is not a regular file",
+         [](const temp_dir& dir) { ASSERT_EQ(::mkfifo((dir / "fifo.bin").c_str(), 0600), 0); }},
+        {"an INDEX time beyond any disc",
+         "FILE one.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 99999999:00:00\n",
+         " line 3: bad time \"99999999:00:00\" (longer than any disc)", sector_file},
+        {"minutes that wrap around 32 bits",
+         "FILE one.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 954437:10:46\n",
+         " line 3: bad time \"954437:10:46\" (longer than any disc)", sector_file},
+        {"gaps that make the disc too long",
+         "FILE one.bin BINARY\nTRACK 01 AUDIO\nPREGAP 477218:00:00\nINDEX 01 00:00:00\n"
+         "POSTGAP 00:40:00\n",
+         " line 2: the disc would be longer than 2147483647 sectors", sector_file},
+        {"a BIN given in place of the cue sheet", "",
+         ": too large for a cue sheet (67108864 bytes)",
+         [](const temp_dir& dir) { fs::resize_file(dir / "disc.cue", 64 << 20); }},
+        {"an empty cue sheet", "", ": no TRACK in the cue sheet"},
+        {"control characters in the sheet", "FILE one.bin BINARY\n\x01\x7f\x1b[2J\n",
+         " line 2: unknown command \"\\x01\\x7f\\x1b[2J\"", sector_file},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.what);
+        temp_dir dir;
+        write_file(dir / "disc.cue", r.cue);
+        r.setup(dir);
+        std::string error;
+        EXPECT_EQ(disc_image::open((dir / "disc.cue").string(), error), nullptr);
+        EXPECT_EQ(error, (dir / "disc.cue").string() + r.error);
+    }
 }
 
 TEST(cue_sheet, missing_bin_names_the_line_and_the_file) {

@@ -7,8 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <sstream>
+#include <string>
 
 namespace {
 
@@ -54,12 +53,61 @@ void swap_sample_bytes(std::uint8_t* data, std::size_t length) {
 
 struct region_place {
     std::uint64_t byte = 0;
-    std::uint32_t sectors = 0;
+    std::uint64_t sectors = 0;
 };
 
 std::string file_error(const std::string& cue_path, const cue_file& file, const char* problem) {
     return cue_path + " line " + std::to_string(file.line) + ": " + problem + " \"" + file.name +
            "\": " + std::strerror(errno);
+}
+
+// Opens a file that must be a regular file.  Non-blocking, so that a FIFO
+// named in its place fails here instead of waiting for a writer.
+int open_regular_file(const std::string& path, std::uint64_t& size, bool& regular) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat info;
+    if (fd < 0 || ::fstat(fd, &info) != 0) {
+        const int saved = errno;
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        errno = saved;
+        return -1;
+    }
+    regular = S_ISREG(info.st_mode);
+    if (!regular) {
+        ::close(fd);
+        return -1;
+    }
+    size = static_cast<std::uint64_t>(info.st_size);
+    return fd;
+}
+
+// A real cue sheet is a few kilobytes; anything this large is some other
+// file (most often the BIN itself), and is not read into memory.
+constexpr std::uint64_t max_cue_sheet_bytes = 1 << 20;
+
+bool read_cue_text(const std::string& cue_path, std::string& text, std::string& error) {
+    std::uint64_t size = 0;
+    bool regular = true;
+    const int fd = open_regular_file(cue_path, size, regular);
+    if (fd < 0) {
+        error = cue_path + ": " + (regular ? std::strerror(errno) : "not a regular file");
+        return false;
+    }
+    if (size > max_cue_sheet_bytes) {
+        ::close(fd);
+        error = cue_path + ": too large for a cue sheet (" + std::to_string(size) + " bytes)";
+        return false;
+    }
+    text.resize(static_cast<std::size_t>(size));
+    const bool read = read_span(fd, reinterpret_cast<std::uint8_t*>(text.data()), text.size(), 0);
+    const int saved = errno;
+    ::close(fd);
+    if (!read) {
+        error = cue_path + ": " + std::strerror(saved);
+    }
+    return read;
 }
 
 }  // namespace
@@ -76,13 +124,11 @@ void write_sector_header(std::uint32_t lba, std::uint8_t mode, std::uint8_t* out
 }
 
 std::unique_ptr<disc_image> disc_image::open(const std::string& cue_path, std::string& error) {
-    std::ifstream in(cue_path, std::ios::binary);
-    std::ostringstream text;
-    if (!in || !(text << in.rdbuf())) {
-        error = cue_path + ": " + std::strerror(errno);
+    std::string text;
+    if (!read_cue_text(cue_path, text, error)) {
         return nullptr;
     }
-    cue_parse_result parsed = parse_cue_sheet(text.str(), cue_path);
+    cue_parse_result parsed = parse_cue_sheet(text, cue_path);
     if (!parsed.error.empty()) {
         error = parsed.error;
         return nullptr;
@@ -96,17 +142,17 @@ std::unique_ptr<disc_image> disc_image::from_sheet(const cue_sheet& sheet,
     std::unique_ptr<disc_image> image(new disc_image);
     std::vector<std::uint64_t> sizes;
     for (const cue_file& file : sheet.files) {
-        const int fd = ::open(file.path.c_str(), O_RDONLY | O_CLOEXEC);
-        struct stat info;
-        if (fd < 0 || ::fstat(fd, &info) != 0) {
-            error = file_error(cue_path, file, "cannot open");
-            if (fd >= 0) {
-                ::close(fd);
-            }
+        std::uint64_t size = 0;
+        bool regular = true;
+        const int fd = open_regular_file(file.path, size, regular);
+        if (fd < 0) {
+            error = regular ? file_error(cue_path, file, "cannot open")
+                            : cue_path + " line " + std::to_string(file.line) + ": \"" + file.name +
+                                  "\" is not a regular file";
             return nullptr;
         }
         image->fds_.push_back(fd);
-        sizes.push_back(static_cast<std::uint64_t>(info.st_size));
+        sizes.push_back(size);
     }
 
     // Where each region starts in its file and how many sectors it holds.
@@ -146,20 +192,29 @@ std::unique_ptr<disc_image> disc_image::from_sheet(const cue_sheet& sheet,
         }
         const std::uint32_t size = file_sector_bytes(sheet.tracks[sheet.regions[last].track].mode);
         const std::uint64_t bytes = sizes[f] - places[last].byte;
-        places[last].sectors = static_cast<std::uint32_t>((bytes + size - 1) / size);
+        places[last].sectors = (bytes + size - 1) / size;
     }
 
     std::vector<std::uint32_t> region_first(sheet.regions.size(), 0);
     std::uint32_t lba = 0;
     for (const cue_layout_item& item : sheet.layout) {
+        const bool gap = item.what == cue_layout_item::kind::gap;
+        const std::uint64_t count = gap ? item.sectors : places[item.region].sectors;
+        if (count > max_disc_sectors - lba) {
+            const int line = gap ? sheet.tracks[item.track].line
+                                 : sheet.files[sheet.regions[item.region].file].line;
+            error = cue_path + " line " + std::to_string(line) +
+                    ": the disc would be longer than " + std::to_string(max_disc_sectors) +
+                    " sectors";
+            return nullptr;
+        }
         image_extent extent;
         extent.first = lba;
-        if (item.what == cue_layout_item::kind::gap) {
-            extent.count = item.sectors;
+        extent.count = static_cast<std::uint32_t>(count);
+        if (gap) {
             extent.mode = sheet.tracks[item.track].mode;
         } else {
             const cue_region& region = sheet.regions[item.region];
-            extent.count = places[item.region].sectors;
             extent.mode = sheet.tracks[region.track].mode;
             extent.fd = image->fds_[region.file];
             extent.byte_offset = places[item.region].byte;

@@ -42,6 +42,32 @@ constexpr std::uint8_t read_cd_everything = 0xf8;
 
 constexpr std::uint32_t mode_parameter_bytes = 12;
 
+// The commands the drive knows, with the CDB length and the direction of
+// their data phase; a shorter CDB or data going the other way is refused
+// before any field is looked at.
+struct command_shape {
+    std::uint8_t opcode;
+    std::size_t cdb_length;
+    data_direction direction;
+};
+
+constexpr command_shape command_shapes[] = {
+    {op_test_unit_ready, 6, data_direction::none}, {op_inquiry, 6, data_direction::in},
+    {op_mode_select6, 6, data_direction::out},     {op_mode_sense6, 6, data_direction::in},
+    {op_read10, 10, data_direction::in},           {op_read_toc, 10, data_direction::in},
+    {op_read_cd, 12, data_direction::in},          {op_read_cdda_nec, 10, data_direction::in},
+    {op_read_cdda, 12, data_direction::in},
+};
+
+const command_shape* shape_of(std::uint8_t opcode) {
+    for (const command_shape& shape : command_shapes) {
+        if (shape.opcode == opcode) {
+            return &shape;
+        }
+    }
+    return nullptr;
+}
+
 scsi_outcome illegal_request(std::uint8_t asc) {
     return check_condition(sense_key_illegal_request, asc, 0);
 }
@@ -121,9 +147,17 @@ scsi_outcome emulated_drive::send(const scsi_request& request) {
     if (request.cdb.empty()) {
         return illegal_request(asc_invalid_opcode);
     }
+    const command_shape* shape = shape_of(request.cdb[0]);
+    if (shape == nullptr) {
+        return illegal_request(asc_invalid_opcode);
+    }
+    if (request.cdb.size() < shape->cdb_length) {
+        return illegal_request(asc_invalid_field_in_cdb);
+    }
+    if (!request.data.empty() && request.direction != shape->direction) {
+        return wrong_transfer_length();
+    }
     switch (request.cdb[0]) {
-        case op_test_unit_ready:
-            return completed();
         case op_inquiry:
             return inquiry(request);
         case op_read_toc:
@@ -137,21 +171,25 @@ scsi_outcome emulated_drive::send(const scsi_request& request) {
         case op_read_cd:
             return read_cd(request);
         case op_read_cdda:
-            if (request.cdb.size() < 12) {
+            // Byte 10 asks for sub-code after each sector, which an image
+            // does not hold.
+            if (request.cdb[10] != 0) {
                 return illegal_request(asc_invalid_field_in_cdb);
             }
             return read_cdda(request, big_endian(request.cdb, 2, 4), big_endian(request.cdb, 6, 4));
         case op_read_cdda_nec:
-            if (request.cdb.size() < 10) {
-                return illegal_request(asc_invalid_field_in_cdb);
-            }
             return read_cdda(request, big_endian(request.cdb, 2, 4), big_endian(request.cdb, 7, 2));
         default:
-            return illegal_request(asc_invalid_opcode);
+            return completed();  // TEST UNIT READY: the image is always loaded
     }
 }
 
 scsi_outcome emulated_drive::inquiry(const scsi_request& request) {
+    // Only the standard data: no vital product data pages.
+    constexpr std::uint8_t evpd = 0x01;
+    if ((request.cdb[1] & evpd) != 0 || request.cdb[2] != 0) {
+        return illegal_request(asc_invalid_field_in_cdb);
+    }
     std::uint8_t answer[36] = {};
     answer[0] = 0x05;               // CD/DVD device
     answer[1] = 0x80;               // removable medium
@@ -165,7 +203,7 @@ scsi_outcome emulated_drive::inquiry(const scsi_request& request) {
 }
 
 scsi_outcome emulated_drive::read_toc(const scsi_request& request) {
-    if (request.cdb.size() < 10 || (request.cdb[2] & 0x0f) != 0) {
+    if ((request.cdb[2] & 0x0f) != 0) {
         return illegal_request(asc_invalid_field_in_cdb);
     }
     const bool msf = (request.cdb[1] & 0x02) != 0;
@@ -208,9 +246,8 @@ scsi_outcome emulated_drive::read_toc(const scsi_request& request) {
 }
 
 scsi_outcome emulated_drive::mode_select(const scsi_request& request) {
-    const std::uint32_t length = request.cdb.size() >= 6 ? request.cdb[4] : 0;
-    if (length != mode_parameter_bytes || request.direction != data_direction::out ||
-        request.data.size() < mode_parameter_bytes) {
+    const std::uint32_t length = request.cdb[4];
+    if (length != mode_parameter_bytes || request.data.size() < mode_parameter_bytes) {
         return illegal_request(asc_parameter_list_length);
     }
     const std::uint8_t* list = request.data.data();
@@ -231,7 +268,7 @@ scsi_outcome emulated_drive::mode_sense(const scsi_request& request) {
     answer[3] = 8;                         // block descriptor length
     answer[4] = density_;
     put_big_endian(answer + 9, block_length_, 3);
-    const std::size_t allocation = request.cdb.size() >= 6 ? request.cdb[4] : 0;
+    const std::size_t allocation = request.cdb[4];
     return answer_with(request, answer, sizeof answer, allocation);
 }
 
@@ -250,9 +287,6 @@ scsi_outcome emulated_drive::check_range(std::uint32_t lba, std::uint32_t count)
 }
 
 scsi_outcome emulated_drive::read10(const scsi_request& request) {
-    if (request.cdb.size() < 10) {
-        return illegal_request(asc_invalid_field_in_cdb);
-    }
     const std::uint32_t lba = big_endian(request.cdb, 2, 4);
     const std::uint32_t count = big_endian(request.cdb, 7, 2);
     if (scsi_outcome range = check_range(lba, count); range.what != scsi_outcome::kind::completed) {
@@ -275,9 +309,6 @@ scsi_outcome emulated_drive::read10(const scsi_request& request) {
 }
 
 scsi_outcome emulated_drive::read_cd(const scsi_request& request) {
-    if (request.cdb.size() < 12) {
-        return illegal_request(asc_invalid_field_in_cdb);
-    }
     const std::uint8_t expected_type = (request.cdb[1] >> 2) & 0x07;
     const std::uint8_t fields = request.cdb[9];
     const std::uint32_t lba = big_endian(request.cdb, 2, 4);

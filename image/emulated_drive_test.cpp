@@ -1,6 +1,8 @@
 #include "image/emulated_drive.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -216,6 +218,61 @@ TEST_F(emulated_drive_test, errors_answer_with_sense_as_a_drive_does) {
     EXPECT_EQ(send(*drive, read_cd_cdb(0, 2), 2352).outcome.what, scsi_outcome::kind::failed);
 }
 
+// What a drive says to commands that are cut short, ask for what it does not
+// have, or move data the wrong way; none of it may read or write beyond the
+// CDB and the buffer it was given.
+TEST_F(emulated_drive_test, malformed_commands_are_refused) {
+    struct row {
+        const char* what;
+        bytes cdb;
+        data_direction direction;
+        std::size_t length;
+        std::array<int, 3> sense;  // -1: a failed transfer
+    };
+    const row rows[] = {
+        {"INQUIRY cut short", {0x12}, data_direction::in, 64, {5, 0x24, 0}},
+        {"INQUIRY for a vital product data page",
+         {0x12, 1, 0x80, 0, 64, 0},
+         data_direction::in,
+         64,
+         {5, 0x24, 0}},
+        {"MODE SENSE cut short", {0x1a, 0}, data_direction::in, 12, {5, 0x24, 0}},
+        {"READ TOC cut short", {0x43, 0, 0, 0, 0, 0, 1}, data_direction::in, 2048, {5, 0x24, 0}},
+        {"READ(10) cut short", {0x28, 0, 0, 0, 0}, data_direction::in, 2048, {5, 0x24, 0}},
+        {"READ CD cut short",
+         {0xbe, 4, 0, 0, 0, 0, 0, 0, 1},
+         data_direction::in,
+         2352,
+         {5, 0x24, 0}},
+        {"vendor read with sub-code",
+         {0xd8, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 0},
+         data_direction::in,
+         2352,
+         {5, 0x24, 0}},
+        {"INQUIRY with data going out",
+         {0x12, 0, 0, 0, 64, 0},
+         data_direction::out,
+         64,
+         {-1, -1, -1}},
+        {"read with data going out",
+         {0xbe, 4, 0, 0, 0, 0, 0, 0, 1, 0x10, 0, 0},
+         data_direction::out,
+         2352,
+         {-1, -1, -1}},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.what);
+        const bytes out(r.length, 0xee);
+        const answer a = send(*drive, r.cdb, r.direction, r.length,
+                              r.direction == data_direction::out ? out : bytes{});
+        EXPECT_EQ(sense_of(a.outcome), r.sense);
+        if (r.sense[0] < 0) {
+            EXPECT_EQ(a.outcome.what, scsi_outcome::kind::failed);
+            EXPECT_EQ(a.data, out);
+        }
+    }
+}
+
 TEST_F(emulated_drive_test, listed_sectors_answer_medium_error) {
     ::setenv("VORKA_IMAGE_MEDIUM_ERRORS", "5,100-102", 1);
     passthrough_open_result opened = open_passthrough(disc.cue.string());
@@ -250,14 +307,29 @@ TEST(emulated_drive, medium_error_list_syntax) {
               "decimal)");
 }
 
+// A BIN that fails to read once the image is open (a disc image on a
+// dying disk): the open BIN's descriptor is made to refer to a folder, which
+// refuses every read.
 TEST(emulated_drive, unreadable_bin_is_an_unrecovered_read_error) {
     temp_dir dir;
-    std::filesystem::create_directory(dir / "folder.bin");
-    write_file(dir / "d.cue", "FILE folder.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n");
-    passthrough_open_result opened = open_passthrough((dir / "d.cue").string());
-    if (opened.device == nullptr) {
-        GTEST_SKIP() << "this file system gives folders no size: " << opened.error;
+    const built_disc disc = build_disc(dir.path(), {.tracks = {{}}});
+    passthrough_open_result opened = open_passthrough(disc.cue.string());
+    ASSERT_NE(opened.device, nullptr) << opened.error;
+    const std::filesystem::path bin = std::filesystem::canonical(dir / "disc-01.bin");
+    int bin_fd = -1;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code ignored;
+        if (std::filesystem::read_symlink(entry.path(), ignored) == bin) {
+            bin_fd = std::stoi(entry.path().filename().string());
+        }
     }
+    if (bin_fd < 0) {
+        GTEST_SKIP() << "no /proc/self/fd here";
+    }
+    const int folder = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(folder, 0);
+    ASSERT_EQ(::dup2(folder, bin_fd), bin_fd);
+    ::close(folder);
     EXPECT_EQ(sense_of(send(*opened.device, read_cd_cdb(0, 1), 2352).outcome),
               (std::array<int, 3>{3, 0x11, 0}));
 }

@@ -103,6 +103,15 @@ passthrough_open_result open_platform_passthrough(const std::string& path) {
         result.error = path + ": " + std::strerror(errno);
         return result;
     }
+    // Anything else that opens (a FIFO, /dev/null, a terminal) would fail
+    // only at the first command, with a system text that says nothing
+    // about the cause.
+    int version = 0;
+    if (::ioctl(fd, SG_GET_VERSION_NUM, &version) < 0) {
+        ::close(fd);
+        result.error = path + ": neither a SCSI device nor a cue sheet";
+        return result;
+    }
     result.device = std::make_unique<sg_io_passthrough>(fd);
     return result;
 }

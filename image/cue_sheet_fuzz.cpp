@@ -1,0 +1,62 @@
+// libFuzzer target: any text as a cue sheet, laid out over BIN files of a
+// few awkward sizes (empty, one sector, ending inside a sector, data-sized).
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "image/cue_sheet.h"
+#include "image/disc_image.h"
+
+namespace {
+
+const std::vector<std::string>& bin_files() {
+    static const std::vector<std::string> paths = [] {
+        char folder[] = "/tmp/vorka-fuzz-XXXXXX";
+        if (::mkdtemp(folder) == nullptr) {
+            std::abort();
+        }
+        std::vector<std::string> made;
+        const std::size_t sizes[] = {0, 2352, 3 * 2352 + 1001, 5 * 2048, 40 * 2352};
+        for (std::size_t i = 0; i < std::size(sizes); ++i) {
+            made.push_back(std::string(folder) + "/" + std::to_string(i) + ".bin");
+            std::ofstream(made.back(), std::ios::binary) << std::string(sizes[i], '\x5a');
+        }
+        return made;
+    }();
+    return paths;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    cue_parse_result parsed = parse_cue_sheet(text, "/nonexistent/fuzz.cue");
+    if (!parsed.error.empty()) {
+        return 0;
+    }
+    const auto& bins = bin_files();
+    for (std::size_t i = 0; i < parsed.sheet.files.size(); ++i) {
+        parsed.sheet.files[i].path = bins[i % bins.size()];
+    }
+    std::string error;
+    const auto image = disc_image::from_sheet(parsed.sheet, "fuzz.cue", error);
+    if (image == nullptr) {
+        return 0;
+    }
+    // Every sector of a short disc must be readable both ways.
+    std::vector<std::uint8_t> sector(raw_sector_bytes);
+    const std::uint32_t last = std::min<std::uint32_t>(image->leadout(), 200);
+    for (std::uint32_t lba = 0; lba < last; ++lba) {
+        image->read_raw(lba, 1, sector.data());
+        if (image->all_data(lba, 1)) {
+            image->read_user_data(lba, 1, sector.data());
+        }
+    }
+    return 0;
+}
