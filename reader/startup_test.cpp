@@ -136,3 +136,21 @@ TEST(vorka, start_up_fills_the_run) {
     EXPECT_EQ(run.settings.quiet, 1);
     EXPECT_EQ(run.parser.next_arg, 6);
 }
+
+TEST(vorka, an_empty_or_missing_program_name_still_gets_the_help) {
+    temp_dir dir;
+    write_file(dir / "rc", "broken\n");
+    const struct {
+        int argc;
+        const char* argv0;
+        const char* usage;
+    } cases[] = {{0, nullptr, "Usage:  vorka [options]\n"}, {1, "", "Usage:   [options]\n"}};
+    for (const auto& c : cases) {
+        reader_run run;
+        run.config_places = {(dir / "rc").string()};
+        const char* args[] = {c.argv0, nullptr};
+        const auto result = run_captured([&] { start_up(run, c.argc, args); });
+        EXPECT_EQ(result.status, 1);
+        EXPECT_TRUE(result.err.starts_with(c.usage)) << result.err;
+    }
+}
