@@ -127,6 +127,8 @@ TEST_F(config, errors_name_file_line_and_column) {
         {"\"\" \"\" \"\" 40 1 0 0 26 0 # old drive\n", 1, 23,
          "Invalid characters at the end of the line."},
         {"\"\" \"\" \"\" 40 1 0 0 26\n", 1, 21, "Missing \"jitter\" field."},
+        {"\"\" \"\" \"\" 40 1\r\n", 1, 15, "Missing \"density\" field."},
+        {"\"\" \"\" \"\" 40 1 0 0 26 0\r\n\"\" \"\"\r\n", 2, 8, "Expected quoted version string."},
     };
     for (const auto& c : cases) {
         const auto result = load_text(dir, c.text);

@@ -281,20 +281,24 @@ TEST(track_names, integer_conversions_get_the_track_number) {
         const char* name;
         int track;
         const char* file;
+        bool differs;  // each track number gives a name of its own
     } cases[] = {
-        {"track%02d.raw", 1, "track01.raw"},
-        {"track%02d.raw", 100, "track100.raw"},
-        {"t%d-%i-%u-%o-%x-%X.wav", 42, "t42-42-42-52-2a-2A.wav"},
-        {"%-4d|%+d|% d|%#o|%#x|%.3d|%5.3d", 9, "9   |+9| 9|011|0x9|009|  009"},
-        {"%hhd %hd %ld %lld %lu %llx", 7, "7 7 7 7 7 7"},
-        {"100%% %d", 5, "100% 5"},
-        {"same.raw", 3, "same.raw"},
+        {"track%02d.raw", 1, "track01.raw", true},
+        {"track%02d.raw", 100, "track100.raw", true},
+        {"t%d-%i-%u-%o-%x-%X.wav", 42, "t42-42-42-52-2a-2A.wav", true},
+        {"%-4d|%+d|% d|%#o|%#x|%.3d|%5.3d", 9, "9   |+9| 9|011|0x9|009|  009", true},
+        {"%hhd %hd %ld %lld %lu %llx", 7, "7 7 7 7 7 7", true},
+        {"100%% %d", 5, "100% 5", true},
+        {"track%%.raw", 5, "track%.raw", false},
+        {"x%%", 5, "x%", false},
+        {"same.raw", 3, "same.raw", false},
     };
     set_program_name("vorka");
     for (const auto& c : cases) {
         const auto checked = run_captured([&] { check_track_name_template(c.name, c.name); });
         EXPECT_EQ(checked.status, 0) << c.name << checked.err;
         EXPECT_EQ(format_track_name(c.name, c.track), c.file) << c.name;
+        EXPECT_EQ(names_each_track(c.name), c.differs) << c.name;
     }
 }
 

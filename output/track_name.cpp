@@ -159,6 +159,15 @@ void check_track_name_template(const std::string& name, const std::string& shown
     });
 }
 
+bool names_each_track(const std::string& name) {
+    bool has_number = false;
+    walk_name(name, [&](const conversion& c) {
+        has_number = has_number || (c.letter != 0 && c.letter != '%');
+        return std::string();
+    });
+    return has_number;
+}
+
 std::string format_track_name(const std::string& name, int track_number) {
     return walk_name(name, [&](const conversion& c) -> std::string {
         if (c.letter == '%') {

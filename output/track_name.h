@@ -16,5 +16,9 @@
 // Call it once, before the drive is touched.
 void check_track_name_template(const std::string& name, const std::string& shown);
 
+// True when the name holds an integer conversion, so that every track
+// number gives a name of its own.  The name must have passed the check.
+bool names_each_track(const std::string& name);
+
 // The file name of one track.  The name must have passed the check.
 std::string format_track_name(const std::string& name, int track_number);

@@ -181,3 +181,42 @@ TEST_F(options, a_refusing_callback_stops_the_parse) {
     EXPECT_EQ(next_option(parser, settings, 5, args, table), option_callback_refused);
     EXPECT_EQ(parser.next_arg, 4);
 }
+
+TEST_F(options, each_step_leaves_the_parser_where_the_next_one_begins) {
+    struct step {
+        int result, next_arg, bundle_pos;
+        const char* option_text;  // null: not looked at
+    };
+    const struct {
+        std::vector<const char*> args;
+        std::vector<step> steps;
+    } cases[] = {
+        {{"-qt"}, {{option_stored, 1, 2, "q"}, {option_missing_argument, 2, 0, "t"}}},
+        {{"-ti3"}, {{option_stored, 2, 0, "i3"}, {0, 2, 0, nullptr}}},
+        {{"-xq"}, {{option_unknown, 1, 2, "x"}}},
+        {{"-qx", "-i"}, {{option_stored, 1, 2, "q"}, {option_unknown, 2, 0, "x"}}},
+        {{"--track=3"}, {{option_unknown, 2, 0, "track=3"}}},
+        {{"--track"}, {{option_missing_argument, 2, 0, "track"}}},
+        {{"-o", "-", "-"}, {{option_stored, 3, 0, "-"}, {0, 3, 0, nullptr}}},
+        {{"--", "-i"}, {{0, 2, 0, nullptr}}},
+        {{"-", "-i"}, {{0, 1, 0, nullptr}}},
+        {{"-v", "--verbose"}, {{'v', 2, 0, "v"}, {'v', 3, 0, "verbose"}, {0, 3, 0, nullptr}}},
+    };
+    for (const auto& c : cases) {
+        std::vector<const char*> args = c.args;
+        args.insert(args.begin(), "vorka");
+        reader_settings settings;
+        option_parser parser;
+        for (const step& s : c.steps) {
+            EXPECT_EQ(next_option(parser, settings, static_cast<int>(args.size()), args.data(),
+                                  option_table),
+                      s.result)
+                << c.args[0];
+            EXPECT_EQ(parser.next_arg, s.next_arg) << c.args[0];
+            EXPECT_EQ(parser.bundle_pos, s.bundle_pos) << c.args[0];
+            if (s.option_text != nullptr) {
+                EXPECT_STREQ(parser.option_text, s.option_text) << c.args[0];
+            }
+        }
+    }
+}

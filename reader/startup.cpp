@@ -36,10 +36,23 @@ bool writes_file_per_track(const reader_settings& settings, const std::string& e
 }
 
 void check_output_name(const reader_run& run) {
+    if (run.settings.reset_drive != 0) {
+        return;  // the reset stops before any file is written
+    }
     const std::string expanded =
         expand_output_name(run.settings.output_name, *run.settings.selected_format);
-    if (writes_file_per_track(run.settings, expanded)) {
-        check_track_name_template(expanded, run.settings.output_name);
+    if (!writes_file_per_track(run.settings, expanded)) {
+        return;
+    }
+    check_track_name_template(expanded, run.settings.output_name);
+    // Without a track number in it, every track would be written to the
+    // same file, each truncating the one before.
+    if (run.selection.count >= 2 && !names_each_track(expanded)) {
+        std::fprintf(stderr,
+                     "%s: Output file name \"%s\" needs a track number conversion such as %%02d "
+                     "when several tracks are read.\n",
+                     program_name, run.settings.output_name.c_str());
+        throw exit_request{1};
     }
 }
 

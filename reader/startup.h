@@ -31,7 +31,9 @@ void read_command_line(reader_run& run, int argc, const char* const* argv);
 void select_tracks(reader_run& run);
 
 // Refuses a per-track output name that holds a conversion the track number
-// cannot fill, before anything is read or written.
+// cannot fill, or that gives several selected tracks one and the same name,
+// before anything is read or written.  The reset writes nothing and is let
+// through.
 void check_output_name(const reader_run& run);
 
 // True when every track goes to a file of its own, named by formatting the

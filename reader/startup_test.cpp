@@ -76,6 +76,20 @@ TEST(vorka, runs_start_up_end_to_end) {
         {{"-s", "0", "-e", "0", "-t", "x", "-o", "%n"}, stop_message},
         {{"-t", "2-3", "-f", "wav"}, stop_message},
         {{"-r", "-q"}, stop_message},
+        // Several tracks into one name would each overwrite the one before.
+        {{"-o", "track%%.raw", "-f", "wav"},
+         "vorka: Output file name \"track%%.raw\" needs a track number conversion such as "
+         "%02d when several tracks are read.\n"},
+        {{"-o", "x%%", "-t", "2,2"},
+         "vorka: Output file name \"x%%\" needs a track number conversion such as %02d when "
+         "several tracks are read.\n"},
+        {{"-o", "x%%", "-t", "2"}, stop_message},
+        {{"-o", "x%%", "-t", "3-1,4"}, stop_message},
+        {{"-i", "-o", "x%%"}, stop_message},
+        {{"-s", "1", "-e", "2", "-o", "x%%"}, stop_message},
+        // The reset writes no file, so the name does not matter.
+        {{"-r", "-o", "%n"}, stop_message},
+        {{"-r", "-o", "x%%"}, stop_message},
     };
     for (const auto& c : cases) {
         const auto result = vorka.run(c.args);
@@ -121,4 +135,22 @@ TEST(vorka, start_up_fills_the_run) {
     EXPECT_EQ(run.settings.index_only, 1);
     EXPECT_EQ(run.settings.quiet, 1);
     EXPECT_EQ(run.parser.next_arg, 6);
+}
+
+TEST(vorka, an_empty_or_missing_program_name_still_gets_the_help) {
+    temp_dir dir;
+    write_file(dir / "rc", "broken\n");
+    const struct {
+        int argc;
+        const char* argv0;
+        const char* usage;
+    } cases[] = {{0, nullptr, "Usage:  vorka [options]\n"}, {1, "", "Usage:   [options]\n"}};
+    for (const auto& c : cases) {
+        reader_run run;
+        run.config_places = {(dir / "rc").string()};
+        const char* args[] = {c.argv0, nullptr};
+        const auto result = run_captured([&] { start_up(run, c.argc, args); });
+        EXPECT_EQ(result.status, 1);
+        EXPECT_TRUE(result.err.starts_with(c.usage)) << result.err;
+    }
 }
