@@ -28,6 +28,7 @@ enum host_code : std::uint16_t {
 };
 
 constexpr std::uint8_t sense_key_recovered_error = 0x1;
+constexpr std::uint8_t sense_key_medium_error = 0x3;
 constexpr std::uint8_t sense_key_unit_attention = 0x6;
 constexpr std::uint8_t sense_key_aborted_command = 0xb;
 
@@ -138,7 +139,11 @@ bool worth_retrying(const scsi_outcome& outcome) {
             return false;
         case scsi_outcome::kind::status_error: {
             const std::uint8_t key = sense_key_of({outcome.sense.data(), outcome.sense_length});
-            return key == sense_key_unit_attention || key == sense_key_aborted_command;
+            // A scratched or dusty sector often reads on a second attempt,
+            // so a medium error gets the retries too, as a pass-through's
+            // own error recovery would give it.
+            return key == sense_key_unit_attention || key == sense_key_aborted_command ||
+                   key == sense_key_medium_error;
         }
         case scsi_outcome::kind::failed:
             break;

@@ -38,8 +38,8 @@ struct sg_io_command {
 scsi_outcome decode_sg_io_answer(const sg_io_answer& answer, const sg_io_command& command);
 
 // Whether a command that ended with this outcome is worth sending again:
-// conditions that pass by themselves (unit attention, a busy target, a
-// disturbed transport).  EINTR is handled apart: it costs no retry.
+// conditions that may pass by themselves (unit attention, a busy target, a
+// disturbed transport, a sector that failed to read once).  EINTR is handled apart: it costs no retry.
 bool worth_retrying(const scsi_outcome& outcome);
 
 // Whether a data-in command's answer may be shorter than asked for: the
