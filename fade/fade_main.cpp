@@ -60,8 +60,33 @@ void print_report(const char* path, std::int64_t size_frames, const fade_plan& p
     const std::int64_t duration = plan.end_frame - plan.start_frame;
     std::printf("Duration of fade:   %8" PRId64 " / %s\n", duration,
                 format_play_time(duration).c_str());
-    // The report comes before the work, also when stdout is a pipe.
-    std::fflush(stdout);
+    // The report comes before the work, also when stdout is a pipe.  A
+    // report that cannot be written ends the run with the file untouched:
+    // a fade reported as failed must not have happened, or running the
+    // command again would fade the audio twice.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        exit_with_errno("write()");
+    }
+}
+
+// With standard output or standard error closed, a plain open would hand
+// out that descriptor, and the report or a message would land in the audio.
+// The file gets a descriptor above them instead, so that writing to a closed
+// stream fails as it should.
+int open_above_standard_streams(const char* path) {
+    const int fd = ::open(path, O_RDWR);
+    if (fd < 0) {
+        exit_with_errno(path);
+    }
+    if (fd > STDERR_FILENO) {
+        return fd;
+    }
+    const int moved = ::fcntl(fd, F_DUPFD, STDERR_FILENO + 1);
+    if (moved < 0) {
+        exit_with_errno(path);
+    }
+    ::close(fd);
+    return moved;
 }
 
 }  // namespace
@@ -92,10 +117,7 @@ int fade_main(int argc, char** argv) {
         print_fade_usage();
     }
     const char* const path = argv[3];
-    const int fd = ::open(path, O_RDWR);
-    if (fd < 0) {
-        exit_with_errno(path);
-    }
+    const int fd = open_above_standard_streams(path);
     struct stat status {};
     if (::fstat(fd, &status) != 0) {
         exit_with_errno(path);

@@ -197,6 +197,11 @@ TEST(parse_offset, reads_both_forms_from_both_ends_of_a_ten_second_file) {
         {":9.99998", 440999},
         {":9.99999", -1},  // rounds to the frame just past the end
         {"0:1e0", 44100},
+        {"0:.5", 22050},
+        {"0: +2", 2 * 44100},
+        {"0:0x1p1", 2 * 44100},  // the C library's hexadecimal floats
+        {": 0x1.8p1", 3 * 44100},
+        {"1e1", -1},         // a count has no exponent
         {"0:0.0000113", 0},  // 0.498 frames rounds down
         {"0:0.0000114", 1},  // 0.503 frames rounds up
         {"-0:0.0000114", ten_seconds - 1},
@@ -233,6 +238,7 @@ TEST(parse_offset, reads_both_forms_from_both_ends_of_a_ten_second_file) {
     }
     EXPECT_EQ(parse_offset("0", 0), -1);
     EXPECT_EQ(parse_offset("-1", 2), 1);
+    EXPECT_EQ(parse_offset("1:", 60 * 44100 + 1), 60 * 44100);
 }
 
 TEST(format_play_time, prints_minutes_seconds_and_hundred_thousandths) {
@@ -333,6 +339,42 @@ TEST(vorkfade, refuses_bad_offsets_and_warns_about_a_partial_frame) {
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.err,
               "vorkfade: " + (dir / "missing.pcm").string() + ": No such file or directory\n");
+}
+
+// A report that cannot be written fails the run before the file is touched,
+// so that a script never takes an unreported fade for a missing one.  With
+// standard output or standard error closed, the PCM file must not take the
+// place of the closed stream.
+TEST(vorkfade, fails_untouched_when_the_report_cannot_be_written) {
+    temp_dir dir;
+    const std::string path = dir / "a.pcm";
+    const std::string contents(402, '\x11');
+    const char* const warning = "vorkfade: Warning: file size is not a multiple of 4.\n";
+    const struct {
+        const char* redirection;
+        int status;
+        const char* err;
+    } cases[] = {
+        {">/dev/full", 1, "vorkfade: write(): No space left on device\n"},
+        {">&-", 1, "vorkfade: write(): Bad file descriptor\n"},
+        {"2>&-", 0, ""},
+    };
+    for (const auto& c : cases) {
+        write_file(path, contents);
+        const std::string command = std::string("exec \"$0\" 0 1 \"$1\" ") + c.redirection;
+        const run_result result =
+            run_program({"/bin/sh", "-c", command, program_path("vorkfade"), path});
+        EXPECT_EQ(result.status, c.status) << c.redirection;
+        EXPECT_EQ(result.err, std::string(c.status == 0 ? "" : warning) + c.err) << c.redirection;
+        const std::string after = read_file(path);
+        if (c.status == 0) {
+            // The warning about the partial frame went nowhere; frame 0 is
+            // silent and the rest is as it was.
+            EXPECT_EQ(first_difference(after, std::string(4, '\0') + contents.substr(4)), "same");
+        } else {
+            EXPECT_EQ(first_difference(after, contents), "same") << c.redirection;
+        }
+    }
 }
 
 TEST(gain_stepper, gives_the_worked_gains) {
