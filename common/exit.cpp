@@ -1,5 +1,8 @@
 #include "common/exit.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -27,7 +30,21 @@ void* alloc_or_exit(std::uint64_t size) {
     return block;
 }
 
+void reserve_standard_descriptors() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) {
+            continue;
+        }
+        // open() returns the lowest free descriptor, which is this one.
+        const int placeholder = ::open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY);
+        if (placeholder >= 0 && placeholder != fd) {
+            ::close(placeholder);  // cannot happen while fd is free; keep the table tidy
+        }
+    }
+}
+
 int run_main(int (*body)(int, char**), int argc, char** argv) {
+    reserve_standard_descriptors();
     try {
         return body(argc, argv);
     } catch (const exit_request& request) {

@@ -19,6 +19,14 @@ struct exit_request {
 // caller frees it with std::free.
 void* alloc_or_exit(std::uint64_t size);
 
-// Runs a program body and turns exit_request and std::bad_alloc into the
-// process status.  Both programs' main functions are this call alone.
+// Puts /dev/null, opened for the opposite direction, on every standard
+// descriptor (0, 1, 2) that the program was started without.  A file opened
+// later can then never land on one of them and receive messages or a report
+// meant for the terminal, while reading or writing the closed stream still
+// fails as it would have.
+void reserve_standard_descriptors();
+
+// Reserves the standard descriptors, runs a program body and turns
+// exit_request and std::bad_alloc into the process status.  Both programs'
+// main functions are this call alone.
 int run_main(int (*body)(int, char**), int argc, char** argv);

@@ -69,26 +69,6 @@ void print_report(const char* path, std::int64_t size_frames, const fade_plan& p
     }
 }
 
-// With standard output or standard error closed, a plain open would hand
-// out that descriptor, and the report or a message would land in the audio.
-// The file gets a descriptor above them instead, so that writing to a closed
-// stream fails as it should.
-int open_above_standard_streams(const char* path) {
-    const int fd = ::open(path, O_RDWR);
-    if (fd < 0) {
-        exit_with_errno(path);
-    }
-    if (fd > STDERR_FILENO) {
-        return fd;
-    }
-    const int moved = ::fcntl(fd, F_DUPFD, STDERR_FILENO + 1);
-    if (moved < 0) {
-        exit_with_errno(path);
-    }
-    ::close(fd);
-    return moved;
-}
-
 }  // namespace
 
 void print_fade_usage() {
@@ -117,7 +97,12 @@ int fade_main(int argc, char** argv) {
         print_fade_usage();
     }
     const char* const path = argv[3];
-    const int fd = open_above_standard_streams(path);
+    // run_main has reserved the standard descriptors, so the file never
+    // lands on a closed standard output and receives the report.
+    const int fd = ::open(path, O_RDWR);
+    if (fd < 0) {
+        exit_with_errno(path);
+    }
     struct stat status {};
     if (::fstat(fd, &status) != 0) {
         exit_with_errno(path);

@@ -168,6 +168,26 @@ TEST_F(vorka_on_image, one_stream_into_a_file_or_standard_output) {
     EXPECT_EQ(bytes(r.out.begin(), r.out.end()), wav + payload);
 }
 
+TEST_F(vorka_on_image, closed_standard_streams_never_receive_the_audio_file) {
+    // Started with standard error or standard output closed, the output
+    // file must not take over the free descriptor: the listing would land in
+    // the audio, or the audio would be written to a stream that is closed.
+    const bytes payload = track(2) + track(3);
+    const bytes wav = as_bytes(make_wav_header(payload.size()));
+    const std::string base = "exec '" + program_path("vorka") + "' -d '" + disc.cue.string() +
+                             "' -t 2-3 -f wav -o ";
+    const std::string home_setting = "HOME=" + home.path().string();
+
+    run_result r = run_program({"/bin/sh", "-c", base + "'" + out("all.%s") + "' >&- 2>&-"},
+                               {home_setting});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(read_bytes(out("all.wav")), wav + payload);
+
+    r = run_program({"/bin/sh", "-c", base + "- >&-"}, {home_setting});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.err.ends_with("vorka: write(): Bad file descriptor\n")) << r.err;
+}
+
 TEST_F(vorka_on_image, a_sector_range_with_the_default_template_is_one_file_of_that_name) {
     const std::string command = "cd '" + work.path().string() + "' && exec '" +
                                 program_path("vorka") + "' -q -d '" + disc.cue.string() +
