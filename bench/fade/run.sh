@@ -18,7 +18,7 @@ mib=${2:-512}
 rounds=${3:-3}
 target_percent=80
 
-if [ ! -x "$fade" ]; then
+if [ ! -f "$fade" ] || [ ! -x "$fade" ]; then
     echo "$0: $fade is not built (run: make build)" >&2
     exit 1
 fi
@@ -54,7 +54,8 @@ time_ns() {
     sync
     local start end
     start=$(now_ns)
-    "$@" >/dev/null
+    # A command that fails measures nothing: stop the benchmark.
+    "$@" >/dev/null || { echo "$0: failed: $*" >&2; return 1; }
     end=$(now_ns)
     echo $((end - start))
 }

@@ -70,7 +70,8 @@ time_ns() {
     sync
     local start end
     start=$(now_ns)
-    "$@" >/dev/null
+    # A command that fails measures nothing: stop the benchmark.
+    "$@" >/dev/null || { echo "$0: failed: $*" >&2; return 1; }
     end=$(now_ns)
     echo $((end - start))
 }
