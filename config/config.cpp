@@ -73,20 +73,28 @@ void read_config_file(const std::string& path, drive_entries& entries) {
     }
 }
 
-[[noreturn]] void report_no_entries(const config_search_list& list) {
-    std::fprintf(stderr,
-                 "%s:  No configuration entries found!  Searched at the following places:\n",
-                 program_name);
+// Expands every entry of the search list in order and hands each usable
+// path on; an entry with an unusable HOME warns and is passed over.
+template <typename Visit>
+void for_each_config_path(const config_search_list& list, Visit visit) {
     std::string path;
     for (std::size_t i = 0;; ++i) {
         const config_path_result result = expand_config_path(list, i, path);
         if (result == config_path_result::end) {
-            break;
+            return;
         }
         if (result == config_path_result::path) {
-            std::fprintf(stderr, "   %s\n", path.c_str());
+            visit(path);
         }
     }
+}
+
+[[noreturn]] void report_no_entries(const config_search_list& list) {
+    std::fprintf(stderr,
+                 "%s:  No configuration entries found!  Searched at the following places:\n",
+                 program_name);
+    for_each_config_path(
+        list, [](const std::string& path) { std::fprintf(stderr, "   %s\n", path.c_str()); });
     throw exit_request{1};
 }
 
@@ -125,16 +133,7 @@ config_path_result expand_config_path(const config_search_list& list, std::size_
 }
 
 void load_drive_configuration(drive_entries& entries, const config_search_list& list) {
-    std::string path;
-    for (std::size_t i = 0;; ++i) {
-        const config_path_result result = expand_config_path(list, i, path);
-        if (result == config_path_result::end) {
-            break;
-        }
-        if (result == config_path_result::path) {
-            read_config_file(path, entries);
-        }
-    }
+    for_each_config_path(list, [&](const std::string& path) { read_config_file(path, entries); });
     if (entries.empty()) {
         report_no_entries(list);
     }
