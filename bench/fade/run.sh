@@ -47,20 +47,8 @@ fi
 head -c "$bytes" /dev/urandom >"$pcm"
 cat "$pcm" >/dev/null
 
-now_ns() { date +%s%N; }
-
-# Runs a command with its output discarded; prints its wall time in ns.
-time_ns() {
-    sync
-    local start end
-    start=$(now_ns)
-    # A command that fails measures nothing: stop the benchmark.
-    "$@" >/dev/null || { echo "$0: failed: $*" >&2; return 1; }
-    end=$(now_ns)
-    echo $((end - start))
-}
-
-min() { if [ "$1" -lt "$2" ]; then echo "$1"; else echo "$2"; fi; }
+# shellcheck source=bench/timing.sh
+. "$root/bench/timing.sh"
 
 best_dd=
 best_fade=
