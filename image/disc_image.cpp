@@ -24,12 +24,20 @@ std::uint8_t mode_byte(track_mode mode) {
     return mode == track_mode::mode2_2352 ? 2 : 1;
 }
 
-// Reads the whole span, also across short reads; what lies beyond the end
-// of the file reads as zeros (a BIN may end inside its last sector).
-bool read_span(int fd, std::uint8_t* out, std::size_t length, std::uint64_t offset) {
+// Reads the whole span, also across short reads.  `file_bytes` is the
+// file's size when the image was opened: what lies beyond it reads as zeros
+// (a BIN may end inside its last sector), but a byte before it that is no
+// longer there is a failed read, for the file has shrunk since.
+bool read_span(int fd, std::uint8_t* out, std::size_t length, std::uint64_t offset,
+               std::uint64_t file_bytes) {
+    const std::size_t present =
+        offset >= file_bytes
+            ? 0
+            : static_cast<std::size_t>(std::min<std::uint64_t>(length, file_bytes - offset));
     std::size_t done = 0;
-    while (done < length) {
-        const ssize_t n = ::pread(fd, out + done, length - done, static_cast<off_t>(offset + done));
+    while (done < present) {
+        const ssize_t n =
+            ::pread(fd, out + done, present - done, static_cast<off_t>(offset + done));
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -37,11 +45,12 @@ bool read_span(int fd, std::uint8_t* out, std::size_t length, std::uint64_t offs
             return false;
         }
         if (n == 0) {
-            std::memset(out + done, 0, length - done);
-            break;
+            errno = EIO;
+            return false;
         }
         done += static_cast<std::size_t>(n);
     }
+    std::memset(out + present, 0, length - present);
     return true;
 }
 
@@ -101,7 +110,8 @@ bool read_cue_text(const std::string& cue_path, std::string& text, std::string& 
         return false;
     }
     text.resize(static_cast<std::size_t>(size));
-    const bool read = read_span(fd, reinterpret_cast<std::uint8_t*>(text.data()), text.size(), 0);
+    const bool read =
+        read_span(fd, reinterpret_cast<std::uint8_t*>(text.data()), text.size(), 0, size);
     const int saved = errno;
     ::close(fd);
     if (!read) {
@@ -217,6 +227,7 @@ std::unique_ptr<disc_image> disc_image::from_sheet(const cue_sheet& sheet,
             const cue_region& region = sheet.regions[item.region];
             extent.mode = sheet.tracks[region.track].mode;
             extent.fd = image->fds_[region.file];
+            extent.file_bytes = sizes[region.file];
             extent.byte_offset = places[item.region].byte;
             extent.big_endian = sheet.files[region.file].big_endian;
             region_first[item.region] = lba;
@@ -290,7 +301,8 @@ bool disc_image::read_raw(std::uint32_t lba, std::uint32_t count, std::uint8_t* 
             // out front to back; each sector's bytes move only forwards.
             std::uint8_t* packed = out + bytes - std::size_t{n} * user_data_bytes;
             if (!read_span(e.fd, packed, std::size_t{n} * user_data_bytes,
-                           e.byte_offset + std::uint64_t{lba - e.first} * user_data_bytes)) {
+                           e.byte_offset + std::uint64_t{lba - e.first} * user_data_bytes,
+                           e.file_bytes)) {
                 return false;
             }
             for (std::uint32_t i = 0; i < n; ++i) {
@@ -303,7 +315,8 @@ bool disc_image::read_raw(std::uint32_t lba, std::uint32_t count, std::uint8_t* 
             }
         } else {
             if (!read_span(e.fd, out, bytes,
-                           e.byte_offset + std::uint64_t{lba - e.first} * raw_sector_bytes)) {
+                           e.byte_offset + std::uint64_t{lba - e.first} * raw_sector_bytes,
+                           e.file_bytes)) {
                 return false;
             }
             if (e.big_endian && e.mode == track_mode::audio) {
@@ -326,7 +339,7 @@ bool disc_image::read_user_data(std::uint32_t lba, std::uint32_t count, std::uin
             std::memset(out, 0, std::size_t{n} * user_data_bytes);
         } else if (e.mode == track_mode::mode1_2048) {
             if (!read_span(e.fd, out, std::size_t{n} * user_data_bytes,
-                           e.byte_offset + first * user_data_bytes)) {
+                           e.byte_offset + first * user_data_bytes, e.file_bytes)) {
                 return false;
             }
         } else {
@@ -334,7 +347,7 @@ bool disc_image::read_user_data(std::uint32_t lba, std::uint32_t count, std::uin
                 e.mode == track_mode::mode2_2352 ? mode2_user_data_at : header_end;
             for (std::uint32_t i = 0; i < n; ++i) {
                 if (!read_span(e.fd, out + std::size_t{i} * user_data_bytes, user_data_bytes,
-                               e.byte_offset + (first + i) * raw_sector_bytes + at)) {
+                               e.byte_offset + (first + i) * raw_sector_bytes + at, e.file_bytes)) {
                     return false;
                 }
             }

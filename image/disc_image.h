@@ -25,6 +25,7 @@ struct image_extent {
     track_mode mode = track_mode::audio;
     int fd = -1;  // -1 for made-up sectors
     std::uint64_t byte_offset = 0;
+    std::uint64_t file_bytes = 0;  // the file's size when the image was opened
     bool big_endian = false;
 };
 
