@@ -1,6 +1,7 @@
 // The built vorka on generated disc images, through its command line.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -358,6 +359,27 @@ TEST_F(vorka_on_image, output_failures_are_reported) {
         const run_result r = vorka({"-q", "-f", "wav", "-o", c.output});
         EXPECT_EQ(r.status, 1) << c.output;
         EXPECT_EQ(r.err, c.err) << c.output;
+    }
+}
+
+// A FIFO in place of ~/.vorkarc used to hold the program in its open for
+// ever, and a link to /dev/zero kept it reading empty lines for ever, even
+// for -V.  The run is given ten seconds to say so.
+TEST_F(vorka_on_image, a_configuration_file_that_is_no_regular_file_is_refused_at_once) {
+    const fs::path rc = home / ".vorkarc";
+    const std::function<void()> make[] = {
+        [&] { ASSERT_EQ(::mkfifo(rc.c_str(), 0644), 0); },
+        [&] { fs::create_symlink("/dev/zero", rc); },
+        [&] { fs::create_symlink("/dev/null", rc); },
+        [&] { fs::create_directory(rc); },
+    };
+    for (const auto& make_rc : make) {
+        fs::remove_all(rc);
+        make_rc();
+        const run_result r = run_program({"/usr/bin/timeout", "10", program_path("vorka"), "-V"},
+                                         {"HOME=" + home.path().string()});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "vorka: " + rc.string() + ": not a regular file\n");
     }
 }
 
