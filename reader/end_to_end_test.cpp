@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -179,9 +183,10 @@ TEST_F(vorka_on_image, closed_standard_streams_never_receive_the_audio_file) {
                              "' -t 2-3 -f wav -o ";
     const std::string home_setting = "HOME=" + home.path().string();
 
+    // The listing it could not print makes the status 1; the file is whole.
     run_result r = run_program({"/bin/sh", "-c", base + "'" + out("all.%s") + "' >&- 2>&-"},
                                {home_setting});
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 1);
     EXPECT_EQ(read_bytes(out("all.wav")), wav + payload);
 
     r = run_program({"/bin/sh", "-c", base + "- >&-"}, {home_setting});
@@ -381,6 +386,55 @@ TEST_F(vorka_on_image, a_configuration_file_that_is_no_regular_file_is_refused_a
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.err, "vorka: " + rc.string() + ": not a regular file\n");
     }
+}
+
+// The status of a program run with standard error on a pipe whose reader
+// has gone and SIGPIPE ignored, as many service managers start programs.
+int status_with_stderr_on_broken_pipe(const std::vector<std::string>& argv,
+                                      const std::string& home) {
+    int ends[2];
+    if (::pipe(ends) != 0) {
+        return -1;
+    }
+    ::close(ends[0]);
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::signal(SIGPIPE, SIG_IGN);
+        ::dup2(ends[1], 2);
+        ::setenv("HOME", home.c_str(), 1);
+        std::vector<char*> args;
+        for (const std::string& arg : argv) {
+            args.push_back(const_cast<char*>(arg.c_str()));
+        }
+        args.push_back(nullptr);
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    ::close(ends[1]);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// For -i the listing is the product: a listing that went nowhere is a
+// failed run, and so is a rip whose messages were lost.
+TEST_F(vorka_on_image, a_listing_that_cannot_be_written_ends_with_status_1) {
+    const std::string vorka_path = program_path("vorka");
+    const std::string cue = disc.cue.string();
+    for (const char* options : {"-iq", "-i", "-q -v -o /dev/null"}) {
+        const run_result full = run_program(
+            {"/bin/sh", "-c", std::string("exec \"$0\" ") + options + " -d \"$1\" 2>/dev/full",
+             vorka_path, cue},
+            {"HOME=" + home.path().string()});
+        EXPECT_EQ(full.status, 1) << options;
+    }
+    EXPECT_EQ(status_with_stderr_on_broken_pipe({vorka_path, "-iq", "-d", cue}, home.path()), 1);
+    // Nothing printed, nothing lost.
+    EXPECT_EQ(status_with_stderr_on_broken_pipe({vorka_path, "-q", "-d", cue, "-o", "/dev/null"},
+                                                home.path()),
+              0);
 }
 
 TEST_F(vorka_on_image, reset_sends_the_data_defaults_only) {
