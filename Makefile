@@ -19,7 +19,10 @@ asan:
 	cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan
 
-demo: build
+# Only what the demo runs, so that a first try does not wait for the tests.
+demo:
+	cmake --preset default
+	cmake --build --preset default -j $(JOBS) --target vorka vorkfade vorka-mkimage
 	tools/demo.sh build/default/bin
 
 release:
