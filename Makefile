@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX ?= /usr/local
 SYSCONFDIR ?= $(PREFIX)/etc
 
-.PHONY: all build test asan demo release install uninstall package clean
+.PHONY: all build test asan fuzz demo release install uninstall package clean
 
 all: build
 
@@ -18,6 +18,13 @@ asan:
 	cmake --preset asan
 	cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan
+
+# Every libFuzzer target for FUZZ_SECONDS each (clang, ASan + UBSan).
+FUZZ_SECONDS ?= 30
+fuzz:
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS)
+	tools/fuzz.sh $(FUZZ_SECONDS)
 
 # Only what the demo runs, so that a first try does not wait for the tests.
 demo:
