@@ -71,7 +71,7 @@ class emulated_drive_test : public ::testing::Test {
             {.mode = track_mode::audio, .sectors = 77, .new_file = true, .cut_bytes = 1001},
         };
         disc = build_disc(dir.path(), spec);
-        passthrough_open_result opened = open_passthrough(disc.cue.string());
+        passthrough_open_result opened = open_emulated_drive(disc.cue.string());
         ASSERT_NE(opened.device, nullptr) << opened.error;
         drive = std::move(opened.device);
     }
@@ -275,7 +275,7 @@ TEST_F(emulated_drive_test, malformed_commands_are_refused) {
 
 TEST_F(emulated_drive_test, listed_sectors_answer_medium_error) {
     ::setenv("VORKA_IMAGE_MEDIUM_ERRORS", "5,100-102", 1);
-    passthrough_open_result opened = open_passthrough(disc.cue.string());
+    passthrough_open_result opened = open_emulated_drive(disc.cue.string());
     ::unsetenv("VORKA_IMAGE_MEDIUM_ERRORS");
     ASSERT_NE(opened.device, nullptr) << opened.error;
     passthrough& bad = *opened.device;
@@ -300,7 +300,7 @@ TEST(emulated_drive, medium_error_list_syntax) {
     temp_dir dir;
     const built_disc disc = build_disc(dir.path(), {.tracks = {{}}});
     ::setenv("VORKA_IMAGE_MEDIUM_ERRORS", "12-x", 1);
-    const passthrough_open_result opened = open_passthrough(disc.cue.string());
+    const passthrough_open_result opened = open_emulated_drive(disc.cue.string());
     ::unsetenv("VORKA_IMAGE_MEDIUM_ERRORS");
     EXPECT_EQ(opened.error,
               "VORKA_IMAGE_MEDIUM_ERRORS: bad sector list \"12-x\" (expected first[-last][,...], "
@@ -313,7 +313,7 @@ TEST(emulated_drive, medium_error_list_syntax) {
 TEST(emulated_drive, unreadable_bin_is_an_unrecovered_read_error) {
     temp_dir dir;
     const built_disc disc = build_disc(dir.path(), {.tracks = {{}}});
-    passthrough_open_result opened = open_passthrough(disc.cue.string());
+    passthrough_open_result opened = open_emulated_drive(disc.cue.string());
     ASSERT_NE(opened.device, nullptr) << opened.error;
     const std::filesystem::path bin = std::filesystem::canonical(dir / "disc-01.bin");
     int bin_fd = -1;
@@ -335,13 +335,12 @@ TEST(emulated_drive, unreadable_bin_is_an_unrecovered_read_error) {
 }
 
 TEST(emulated_drive, cue_sheet_error_is_the_open_error) {
-    set_program_name("vorka");
     temp_dir dir;
     write_file(dir / "d.cue", "FILE a.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:99\n");
-    const run_result r = run_captured([&] { scsi_open((dir / "d.cue").string()); });
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "vorka: " + (dir / "d.cue").string() +
-                         " line 3: bad time \"00:00:99\" (seconds below 60, frames below 75)\n");
+    const passthrough_open_result opened = open_emulated_drive((dir / "d.cue").string());
+    EXPECT_EQ(opened.device, nullptr);
+    EXPECT_EQ(opened.error, (dir / "d.cue").string() +
+                                " line 3: bad time \"00:00:99\" (seconds below 60, frames below 75)");
 }
 
 // The whole path a reader takes: the channel on the emulated drive.
@@ -349,7 +348,9 @@ TEST(emulated_drive, channel_reads_a_generated_image) {
     temp_dir dir;
     const built_disc disc =
         build_disc(dir.path(), {.tracks = {{.sectors = 100}, {.sectors = 60, .pregap = 30}}});
-    auto device = scsi_open(disc.cue.string());
+    passthrough_open_result opened = open_emulated_drive(disc.cue.string());
+    ASSERT_NE(opened.device, nullptr) << opened.error;
+    auto device = scsi_attach(std::move(opened.device));
     scsi_command(*device, read_toc_cdb(), 2048, data_direction::in);
     EXPECT_EQ(device->transfer_buffer[3], 2);
     EXPECT_EQ(device->transfer_buffer[4 + 8 + 7], 130);

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "config/config.h"
+#include "drive/open_drive.h"
 #include "reader/drive_identity.h"
 #include "reader/extraction.h"
 #include "scsi/read_mode.h"
@@ -42,6 +43,6 @@ int run_with_device(reader_run& run, scsi_device& device) {
 }
 
 int run_with_drive(reader_run& run) {
-    const std::unique_ptr<scsi_device> device = scsi_open(run.settings.device_path);
+    const std::unique_ptr<scsi_device> device = open_drive(run.settings.device_path);
     return run_with_device(run, *device);
 }

@@ -201,15 +201,6 @@ cdb_bytes read_cd_cdb(std::uint32_t lba, int count) {
     return cdb;
 }
 
-std::unique_ptr<scsi_device> scsi_open(const std::string& path) {
-    passthrough_open_result opened = open_passthrough(path);
-    if (opened.device == nullptr) {
-        std::fprintf(stderr, "%s: %s\n", program_name, opened.error.c_str());
-        throw exit_request{1};
-    }
-    return scsi_attach(std::move(opened.device));
-}
-
 std::unique_ptr<scsi_device> scsi_attach(std::unique_ptr<passthrough> device) {
     auto record = std::make_unique<scsi_device>();
     record->device = std::move(device);

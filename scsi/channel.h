@@ -50,12 +50,8 @@ cdb_bytes read_cd_cdb(std::uint32_t lba, int count);    // be 04 lba(4) n(3) 10 
 cdb_bytes test_unit_ready_cdb();  // 00 00 00 00 00 00
 cdb_bytes mode_sense6_cdb();      // 1a 00 01 00 0c 00
 
-// Opens the drive (or image) named by the path; on failure prints the
-// message and ends the run with status 1.
-std::unique_ptr<scsi_device> scsi_open(const std::string& path);
-
-// The device record around an already open pass-through (scsi_open's second
-// half; tests hand in a scripted fake here).  Opens the VORKA_SCSI_LOG file
+// The device record around an open pass-through (drive/open_drive opens
+// one by its path; tests hand in a scripted fake here).  Opens the VORKA_SCSI_LOG file
 // when that variable is set; a log that cannot be opened ends the run.
 std::unique_ptr<scsi_device> scsi_attach(std::unique_ptr<passthrough> device);
 
