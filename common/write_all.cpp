@@ -5,6 +5,7 @@
 #include <cerrno>
 
 #include "common/exit.h"
+#include "common/interrupt.h"
 
 void write_all(int fd, const void* data, std::size_t size, const char* operation) {
     const char* next = static_cast<const char*>(data);
@@ -12,6 +13,7 @@ void write_all(int fd, const void* data, std::size_t size, const char* operation
         const ssize_t written = ::write(fd, next, size);
         if (written < 0) {
             if (errno == EINTR) {
+                stop_if_interrupted();
                 continue;
             }
             exit_with_errno(operation);
@@ -24,5 +26,8 @@ void write_all(int fd, const void* data, std::size_t size, const char* operation
         }
         next += written;
         size -= static_cast<std::size_t>(written);
+        if (size > 0) {
+            stop_if_interrupted();  // a signal cut the write short
+        }
     }
 }

@@ -31,8 +31,9 @@ TEST(mode_select_list, density_and_block_length_in_the_block_descriptor) {
 
 TEST(read_mode, restoring_twice_sends_two_identical_commands) {
     fake_drive drive;
-    restore_data_mode(*drive.device);
-    restore_data_mode(*drive.device);
+    read_mode_state state;
+    restore_data_mode(*drive.device, state);
+    restore_data_mode(*drive.device, state);
     EXPECT_EQ(drive.sent(), (lines{select_2048, select_2048}));
 }
 
@@ -80,7 +81,7 @@ TEST(read_mode, opcode_and_remembered_state_follow_the_mode) {
     EXPECT_EQ(state.read_opcode, 0x28);
     EXPECT_TRUE(state.switched);
     // A restore leaves the switch's memory alone.
-    restore_data_mode(*drive.device);
+    restore_data_mode(*drive.device, state);
     EXPECT_TRUE(state.switched);
     EXPECT_EQ(state.last_mode, data_mode);
 }

@@ -52,7 +52,8 @@ TEST(track_table, audio_disc_costs_two_mode_selects_and_one_read_toc) {
     drive.script->then(scripted_answer::completed())
         .then(scripted_answer::completed(toc_response({{0x10, 0}, {0x10, 13000}})));
     track_table table;
-    load_track_table(*drive.device, table);
+    read_mode_state state;
+    load_track_table(*drive.device, state, table);
     EXPECT_EQ(drive.sent(), (lines{select_2048, read_toc, select_2048}));
     EXPECT_EQ(table.track_count, 1);
     EXPECT_EQ(table.track_start[0], 0);
@@ -70,7 +71,8 @@ TEST(track_table, data_tracks_are_probed_for_their_sector_mode) {
         .then(scripted_answer::completed(raw_sector(1)))
         .then(scripted_answer::completed(raw_sector(0)));
     track_table table;
-    load_track_table(*drive.device, table);
+    read_mode_state state;
+    load_track_table(*drive.device, state, table);
     EXPECT_EQ(drive.sent(), (lines{select_2048, read_toc, select_2352(), sector_read(0),
                                    sector_read(2000), sector_read(3000), select_2048}));
     EXPECT_EQ(table.track_count, 4);
