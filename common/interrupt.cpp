@@ -9,11 +9,17 @@ namespace {
 // Set by the handler, read between steps.
 volatile sig_atomic_t noted_signal = 0;
 
+// The first signal is the one the run ends by: a SIGPIPE that follows an
+// interrupt (its reader went away too) must not replace it.
 void note_signal(int signal_number) {
-    noted_signal = signal_number;
+    if (noted_signal == 0) {
+        noted_signal = signal_number;
+    }
 }
 
-constexpr int interrupting_signals[] = {SIGINT, SIGTERM, SIGHUP};
+// SIGPIPE too: a reader of the audio that goes away must not end the run
+// with the drive still switched.
+constexpr int interrupting_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
 }  // namespace
 
@@ -23,6 +29,11 @@ void catch_interrupts() {
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;  // no SA_RESTART: a blocked write must come back
     for (int signal_number : interrupting_signals) {
+        struct sigaction inherited {};
+        // A signal the parent ignores (nohup, a background job) stays ignored.
+        if (sigaction(signal_number, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN) {
+            continue;
+        }
         sigaction(signal_number, &action, nullptr);
     }
 }

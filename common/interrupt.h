@@ -1,13 +1,14 @@
 #pragma once
 
-// SIGINT, SIGTERM and SIGHUP end a run between two of its steps instead of
-// wherever they strike: the step in flight (a SCSI command, a write) ends
-// first, and what the run must put back (the drive's read mode) is put back
-// while the exit_request unwinds.  run_main then ends the process by the same
-// signal, so that the shell sees 130, 143 or 129.
+// SIGINT, SIGTERM, SIGHUP and SIGPIPE end a run between two of its steps
+// instead of wherever they strike: the step in flight (a SCSI command, a
+// write) ends first, and what the run must put back (the drive's read mode)
+// is put back while the exit_request unwinds.  run_main then ends the process
+// by the same signal, so that the shell sees 130, 143, 129 or 141.
 
-// Installs the handlers that note the signal.  Blocking system calls are not
-// restarted, so a write to a stalled pipe returns and the run can stop.
+// Installs the handlers that note the signal, except for signals the program
+// was started with ignored.  Blocking system calls are not restarted, so a
+// write to a stalled pipe returns and the run can stop.
 void catch_interrupts();
 
 // The signal noted since catch_interrupts, or 0.

@@ -10,11 +10,16 @@
 void write_all(int fd, const void* data, std::size_t size, const char* operation) {
     const char* next = static_cast<const char*>(data);
     while (size > 0) {
+        // A signal noted before the write would not interrupt a write that
+        // then waits on a full pipe.
+        stop_if_interrupted();
         const ssize_t written = ::write(fd, next, size);
         if (written < 0) {
             if (errno == EINTR) {
-                stop_if_interrupted();
                 continue;
+            }
+            if (errno == EPIPE) {
+                stop_if_interrupted();  // SIGPIPE, when it is caught
             }
             exit_with_errno(operation);
         }
@@ -26,8 +31,5 @@ void write_all(int fd, const void* data, std::size_t size, const char* operation
         }
         next += written;
         size -= static_cast<std::size_t>(written);
-        if (size > 0) {
-            stop_if_interrupted();  // a signal cut the write short
-        }
     }
 }
