@@ -9,6 +9,7 @@
 #include <cstring>
 #include <new>
 
+#include "common/interrupt.h"
 #include "common/program_name.h"
 
 void exit_out_of_memory() {
@@ -58,7 +59,7 @@ int check_standard_streams(int status) {
     const bool output_intact = stream_intact(stdout);
     const int saved = errno;
     if (!stream_intact(stderr)) {
-        return 1;  // nowhere left to say so
+        return status != 0 ? status : 1;  // nowhere left to say so
     }
     if (output_intact || status != 0) {
         return status;  // a failed run has printed its message already
@@ -74,6 +75,10 @@ int run_main(int (*body)(int, char**), int argc, char** argv) {
     try {
         status = body(argc, argv);
     } catch (const exit_request& request) {
+        if (request.signal != 0) {
+            std::fflush(nullptr);
+            end_by_signal(request.signal);
+        }
         status = request.status;
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "%s: Out of memory.\n", program_name);

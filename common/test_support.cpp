@@ -43,7 +43,7 @@ namespace {
 
 // Points one standard descriptor at a temporary file for its lifetime.
 class fd_capture {
-public:
+  public:
     explicit fd_capture(int fd) : fd_(fd) {
         std::fflush(nullptr);
         std::FILE* file = std::tmpfile();
@@ -68,7 +68,7 @@ public:
         return text;
     }
 
-private:
+  private:
     void restore() {
         if (saved_ >= 0) {
             std::fflush(nullptr);
@@ -104,8 +104,7 @@ std::string program_path(const std::string& name) {
 }
 
 run_result run_program(const std::vector<std::string>& argv,
-                       const std::vector<std::string>& environment,
-                       const std::string& stdin_path) {
+                       const std::vector<std::string>& environment, const std::string& stdin_path) {
     temp_dir scratch;
     const std::string out_path = scratch / "stdout";
     const std::string err_path = scratch / "stderr";
