@@ -71,8 +71,10 @@ std::string file_error(const std::string& cue_path, const cue_file& file, const 
 }
 
 // Opens a file that must be a regular file.  Non-blocking, so that a FIFO
-// named in its place fails here instead of waiting for a writer.
-int open_regular_file(const std::string& path, std::uint64_t& size, bool& regular) {
+// named in its place fails here instead of waiting for a writer.  Gives its
+// size and its identity.
+int open_regular_file(const std::string& path, std::uint64_t& size, source_file& identity,
+                      bool& regular) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     struct stat info;
     if (fd < 0 || ::fstat(fd, &info) != 0) {
@@ -89,6 +91,8 @@ int open_regular_file(const std::string& path, std::uint64_t& size, bool& regula
         return -1;
     }
     size = static_cast<std::uint64_t>(info.st_size);
+    identity = {path, static_cast<std::uint64_t>(info.st_dev),
+                static_cast<std::uint64_t>(info.st_ino)};
     return fd;
 }
 
@@ -96,10 +100,11 @@ int open_regular_file(const std::string& path, std::uint64_t& size, bool& regula
 // file (most often the BIN itself), and is not read into memory.
 constexpr std::uint64_t max_cue_sheet_bytes = 1 << 20;
 
-bool read_cue_text(const std::string& cue_path, std::string& text, std::string& error) {
+bool read_cue_text(const std::string& cue_path, std::string& text, source_file& identity,
+                   std::string& error) {
     std::uint64_t size = 0;
     bool regular = true;
-    const int fd = open_regular_file(cue_path, size, regular);
+    const int fd = open_regular_file(cue_path, size, identity, regular);
     if (fd < 0) {
         error = cue_path + ": " + (regular ? std::strerror(errno) : "not a regular file");
         return false;
@@ -135,7 +140,8 @@ void write_sector_header(std::uint32_t lba, std::uint8_t mode, std::uint8_t* out
 
 std::unique_ptr<disc_image> disc_image::open(const std::string& cue_path, std::string& error) {
     std::string text;
-    if (!read_cue_text(cue_path, text, error)) {
+    source_file cue_identity;
+    if (!read_cue_text(cue_path, text, cue_identity, error)) {
         return nullptr;
     }
     cue_parse_result parsed = parse_cue_sheet(text, cue_path);
@@ -143,7 +149,11 @@ std::unique_ptr<disc_image> disc_image::open(const std::string& cue_path, std::s
         error = parsed.error;
         return nullptr;
     }
-    return from_sheet(parsed.sheet, cue_path, error);
+    std::unique_ptr<disc_image> image = from_sheet(parsed.sheet, cue_path, error);
+    if (image != nullptr) {
+        image->sources_.insert(image->sources_.begin(), cue_identity);
+    }
+    return image;
 }
 
 std::unique_ptr<disc_image> disc_image::from_sheet(const cue_sheet& sheet,
@@ -154,7 +164,8 @@ std::unique_ptr<disc_image> disc_image::from_sheet(const cue_sheet& sheet,
     for (const cue_file& file : sheet.files) {
         std::uint64_t size = 0;
         bool regular = true;
-        const int fd = open_regular_file(file.path, size, regular);
+        source_file identity;
+        const int fd = open_regular_file(file.path, size, identity, regular);
         if (fd < 0) {
             error = regular ? file_error(cue_path, file, "cannot open")
                             : cue_path + " line " + std::to_string(file.line) + ": \"" + file.name +
@@ -162,6 +173,7 @@ std::unique_ptr<disc_image> disc_image::from_sheet(const cue_sheet& sheet,
             return nullptr;
         }
         image->fds_.push_back(fd);
+        image->sources_.push_back(identity);
         sizes.push_back(size);
     }
 

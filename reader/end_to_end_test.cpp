@@ -313,6 +313,45 @@ TEST_F(vorka_on_image, a_listing_that_cannot_be_written_ends_with_status_1) {
               0);
 }
 
+// "vorka -d disc.cue -o disc.bin" used to truncate the image it was about to
+// read and rip the zeros.  Whatever name leads to a file of the image, the
+// run stops before it opens any file for writing.
+TEST_F(vorka_on_image, an_output_file_that_is_a_file_of_the_disc_image_is_refused) {
+    const fs::path image = work / "image";
+    const std::string bin = (image / "disc-01.bin").string();
+    const std::string cue = disc.cue.string();
+    fs::create_symlink(bin, work / "link.bin");
+    fs::create_hard_link(bin, work / "hard.bin");
+    const bytes bin_before = read_bytes(bin);
+    const std::string cue_before = read_file(cue);
+    const struct {
+        std::vector<std::string> args;
+        std::string output, source;
+    } cases[] = {
+        {{"-o", bin}, bin, bin},
+        {{"-o", cue, "-f", "wav"}, cue, cue},
+        {{"-o", out("link.bin")}, out("link.bin"), bin},
+        {{"-s", "10", "-e", "20", "-o", out("hard.bin")}, out("hard.bin"), bin},
+        // Track 2's file would be written first: it must not be created.
+        {{"-t", "2,1", "-o", (image / "disc-%02d.bin").string()}, bin, bin},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args{"-q"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const run_result r = vorka(args);
+        EXPECT_EQ(r.status, 1) << c.output;
+        EXPECT_EQ(r.err, "vorka: Output file \"" + c.output + "\" is the disc image file \"" +
+                             c.source + "\"; it would be overwritten before it is read.\n");
+        EXPECT_FALSE(fs::exists(image / "disc-02.bin"));
+        ASSERT_EQ(read_bytes(bin), bin_before) << c.output;
+        ASSERT_EQ(read_file(cue), cue_before) << c.output;
+    }
+    // Only the tracks that are read count, and a listing writes nothing.
+    EXPECT_EQ(vorka({"-q", "-t", "2", "-o", (image / "disc-%02d.bin").string()}).status, 0);
+    EXPECT_EQ(vorka({"-iq", "-o", bin}).status, 0);
+    EXPECT_EQ(read_bytes(bin), bin_before);
+}
+
 TEST_F(vorka_on_image, reset_sends_the_data_defaults_only) {
     const std::string log = out("scsi.log");
     const run_result r = vorka({"-r"}, {"VORKA_SCSI_LOG=" + log});
