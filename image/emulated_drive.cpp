@@ -15,8 +15,14 @@ enum opcode : std::uint8_t {
     op_inquiry = 0x12,
     op_mode_select6 = 0x15,
     op_mode_sense6 = 0x1a,
+    op_prevent_allow_removal = 0x1e,
+    op_read_capacity = 0x25,
     op_read10 = 0x28,
     op_read_toc = 0x43,
+    op_get_configuration = 0x46,
+    op_get_event_status = 0x4a,
+    op_read_disc_information = 0x51,
+    op_read_track_information = 0x52,
     op_read_cd = 0xbe,
     op_read_cdda_nec = 0xd4,
     op_read_cdda = 0xd8,
@@ -59,8 +65,23 @@ constexpr command_shape command_shapes[] = {
     {op_read_cdda, 12, data_direction::in},
 };
 
+// What an operating system's CD driver asks besides (emulated_drive_probe.cpp).
+constexpr command_shape probe_command_shapes[] = {
+    {op_prevent_allow_removal, 6, data_direction::none},
+    {op_read_capacity, 10, data_direction::in},
+    {op_get_configuration, 10, data_direction::in},
+    {op_get_event_status, 10, data_direction::in},
+    {op_read_disc_information, 10, data_direction::in},
+    {op_read_track_information, 10, data_direction::in},
+};
+
 const command_shape* shape_of(std::uint8_t opcode) {
     for (const command_shape& shape : command_shapes) {
+        if (shape.opcode == opcode) {
+            return &shape;
+        }
+    }
+    for (const command_shape& shape : probe_command_shapes) {
         if (shape.opcode == opcode) {
             return &shape;
         }
@@ -179,15 +200,29 @@ scsi_outcome emulated_drive::send(const scsi_request& request) {
             return read_cdda(request, big_endian(request.cdb, 2, 4), big_endian(request.cdb, 6, 4));
         case op_read_cdda_nec:
             return read_cdda(request, big_endian(request.cdb, 2, 4), big_endian(request.cdb, 7, 2));
+        case op_read_capacity:
+            return read_capacity(request);
+        case op_get_configuration:
+            return get_configuration(request);
+        case op_get_event_status:
+            return get_event_status(request);
+        case op_read_disc_information:
+            return read_disc_information(request);
+        case op_read_track_information:
+            return read_track_information(request);
         default:
-            return completed();  // TEST UNIT READY: the image is always loaded
+            // TEST UNIT READY: the image is always loaded; PREVENT ALLOW
+            // MEDIUM REMOVAL: there is no tray to lock.
+            return completed();
     }
 }
 
 scsi_outcome emulated_drive::inquiry(const scsi_request& request) {
-    // Only the standard data: no vital product data pages.
     constexpr std::uint8_t evpd = 0x01;
-    if ((request.cdb[1] & evpd) != 0 || request.cdb[2] != 0) {
+    if ((request.cdb[1] & evpd) != 0) {
+        return inquiry_vpd(request);
+    }
+    if (request.cdb[2] != 0) {
         return illegal_request(asc_invalid_field_in_cdb);
     }
     std::uint8_t answer[36] = {};
@@ -203,7 +238,14 @@ scsi_outcome emulated_drive::inquiry(const scsi_request& request) {
 }
 
 scsi_outcome emulated_drive::read_toc(const scsi_request& request) {
-    if ((request.cdb[2] & 0x0f) != 0) {
+    // The format is in byte 2, or in the top bits of byte 9 in the older
+    // form that CD drivers still send.
+    const std::uint8_t format =
+        (request.cdb[2] & 0x0f) != 0 ? request.cdb[2] & 0x0f : request.cdb[9] >> 6;
+    if (format == 1) {
+        return read_toc_sessions(request);
+    }
+    if (format != 0) {
         return illegal_request(asc_invalid_field_in_cdb);
     }
     const bool msf = (request.cdb[1] & 0x02) != 0;
@@ -263,13 +305,21 @@ scsi_outcome emulated_drive::mode_select(const scsi_request& request) {
 }
 
 scsi_outcome emulated_drive::mode_sense(const scsi_request& request) {
-    std::uint8_t answer[mode_parameter_bytes] = {};
-    answer[0] = mode_parameter_bytes - 1;  // mode data length
-    answer[3] = 8;                         // block descriptor length
+    std::uint8_t answer[mode_parameter_bytes + 32] = {};
+    std::size_t length = mode_parameter_bytes;
+    answer[3] = 8;  // block descriptor length
     answer[4] = density_;
     put_big_endian(answer + 9, block_length_, 3);
+    // The capabilities page, alone or among all pages; any other page gets
+    // the block descriptor alone.
+    constexpr std::uint8_t capabilities = 0x2a, all_pages = 0x3f;
+    const std::uint8_t page = request.cdb[2] & 0x3f;
+    if (page == capabilities || page == all_pages) {
+        length += capabilities_page(answer + length);
+    }
+    answer[0] = static_cast<std::uint8_t>(length - 1);  // mode data length
     const std::size_t allocation = request.cdb[4];
-    return answer_with(request, answer, sizeof answer, allocation);
+    return answer_with(request, answer, length, allocation);
 }
 
 scsi_outcome emulated_drive::check_range(std::uint32_t lba, std::uint32_t count) const {

@@ -34,6 +34,17 @@ class emulated_drive : public passthrough {
     scsi_outcome read_cdda(const scsi_request& request, std::uint32_t lba, std::uint32_t count);
     scsi_outcome check_range(std::uint32_t lba, std::uint32_t count) const;
 
+    // What a CD driver asks when it probes and opens the drive
+    // (emulated_drive_probe.cpp).
+    scsi_outcome inquiry_vpd(const scsi_request& request);
+    scsi_outcome read_toc_sessions(const scsi_request& request);
+    static std::size_t capabilities_page(std::uint8_t* out);  // mode page 2Ah
+    scsi_outcome read_capacity(const scsi_request& request);
+    scsi_outcome get_configuration(const scsi_request& request);
+    scsi_outcome get_event_status(const scsi_request& request);
+    scsi_outcome read_disc_information(const scsi_request& request);
+    scsi_outcome read_track_information(const scsi_request& request);
+
     std::unique_ptr<disc_image> image_;
     sector_ranges medium_errors_;
     std::uint8_t density_ = 0;
