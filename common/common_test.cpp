@@ -34,18 +34,12 @@ TEST(squeeze_blanks, tidies_blanks_in_place) {
         const char* in;
         const char* out;
     } cases[] = {
-        {"  abc  ", "abc"},
-        {"a  b  c   ", "a b c"},
-        {"a \tb", "a b"},
-        {"a\t b", "a\tb"},
-        {"x\ny", "x\ny"},
-        {"\t\n a b \r\n", "a b"},
-        {"a \v b", "a \v b"},
-        {"a \f b", "a \f b"},
-        {"  ", ""},
-        {"", ""},
-        {"abc", "abc"},
-        {"\xe9 \xe9", "\xe9 \xe9"},
+        {"  abc  ", "abc"},   {"a  b  c   ", "a b c"},
+        {"a \tb", "a b"},     {"a\t b", "a\tb"},
+        {"x\ny", "x\ny"},     {"\t\n a b \r\n", "a b"},
+        {"a \v b", "a \v b"}, {"a \f b", "a \f b"},
+        {"  ", ""},           {"", ""},
+        {"abc", "abc"},       {"\xe9 \xe9", "\xe9 \xe9"},
     };
     for (const auto& c : cases) {
         std::string text = c.in;

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <new>
 
+#include "common/interrupt.h"
 #include "common/program_name.h"
 
 void exit_out_of_memory() {
@@ -48,6 +49,10 @@ int run_main(int (*body)(int, char**), int argc, char** argv) {
     try {
         return body(argc, argv);
     } catch (const exit_request& request) {
+        if (request.signal != 0) {
+            std::fflush(nullptr);
+            end_by_signal(request.signal);
+        }
         return request.status;
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "%s: Out of memory.\n", program_name);

@@ -6,6 +6,9 @@
 // (after its message has been printed) to main.  Only main catches it.
 struct exit_request {
     int status;
+    // A signal that asked the run to stop: main ends the process by it once
+    // everything has unwound.
+    int signal = 0;
 };
 
 // "<program>: Out of memory." and status 1.

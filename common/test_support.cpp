@@ -17,8 +17,8 @@ namespace fs = std::filesystem;
 
 temp_dir::temp_dir() {
     const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                          "/vorka-test-XXXXXX";
+    std::string pattern =
+        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/vorka-test-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) {
         throw std::runtime_error("mkdtemp failed");
     }
@@ -34,7 +34,7 @@ namespace {
 
 // Points one standard descriptor at a temporary file for its lifetime.
 class fd_capture {
-public:
+  public:
     explicit fd_capture(int fd) : fd_(fd) {
         std::fflush(nullptr);
         std::FILE* file = std::tmpfile();
@@ -59,7 +59,7 @@ public:
         return text;
     }
 
-private:
+  private:
     void restore() {
         if (saved_ >= 0) {
             std::fflush(nullptr);
@@ -95,8 +95,7 @@ std::string program_path(const std::string& name) {
 }
 
 run_result run_program(const std::vector<std::string>& argv,
-                       const std::vector<std::string>& environment,
-                       const std::string& stdin_path) {
+                       const std::vector<std::string>& environment, const std::string& stdin_path) {
     temp_dir scratch;
     const std::string out_path = scratch / "stdout";
     const std::string err_path = scratch / "stderr";

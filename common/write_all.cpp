@@ -5,14 +5,21 @@
 #include <cerrno>
 
 #include "common/exit.h"
+#include "common/interrupt.h"
 
 void write_all(int fd, const void* data, std::size_t size, const char* operation) {
     const char* next = static_cast<const char*>(data);
     while (size > 0) {
+        // A signal noted before the write would not interrupt a write that
+        // then waits on a full pipe.
+        stop_if_interrupted();
         const ssize_t written = ::write(fd, next, size);
         if (written < 0) {
             if (errno == EINTR) {
                 continue;
+            }
+            if (errno == EPIPE) {
+                stop_if_interrupted();  // SIGPIPE, when it is caught
             }
             exit_with_errno(operation);
         }

@@ -23,6 +23,8 @@ enum opcode : std::uint8_t {
     op_get_event_status = 0x4a,
     op_read_disc_information = 0x51,
     op_read_track_information = 0x52,
+    op_mode_select10 = 0x55,
+    op_mode_sense10 = 0x5a,
     op_read_cd = 0xbe,
     op_read_cdda_nec = 0xd4,
     op_read_cdda = 0xd8,
@@ -47,6 +49,12 @@ constexpr std::uint8_t read_cd_user_data = 0x10;
 constexpr std::uint8_t read_cd_everything = 0xf8;
 
 constexpr std::uint32_t mode_parameter_bytes = 12;
+constexpr std::uint32_t mode_header10_bytes = 8;
+constexpr std::uint32_t block_descriptor_bytes = 8;
+
+bool six_byte_mode_command(std::uint8_t opcode) {
+    return opcode == op_mode_select6 || opcode == op_mode_sense6;
+}
 
 // The commands the drive knows, with the CDB length and the direction of
 // their data phase; a shorter CDB or data going the other way is refused
@@ -61,6 +69,7 @@ constexpr command_shape command_shapes[] = {
     {op_test_unit_ready, 6, data_direction::none}, {op_inquiry, 6, data_direction::in},
     {op_mode_select6, 6, data_direction::out},     {op_mode_sense6, 6, data_direction::in},
     {op_read10, 10, data_direction::in},           {op_read_toc, 10, data_direction::in},
+    {op_mode_select10, 10, data_direction::out},   {op_mode_sense10, 10, data_direction::in},
     {op_read_cd, 12, data_direction::in},          {op_read_cdda_nec, 10, data_direction::in},
     {op_read_cdda, 12, data_direction::in},
 };
@@ -161,15 +170,28 @@ bool parse_sector_ranges(const std::string& text, sector_ranges& ranges) {
     return !ranges.empty();
 }
 
-emulated_drive::emulated_drive(std::unique_ptr<disc_image> image, sector_ranges medium_errors)
-    : image_(std::move(image)), medium_errors_(std::move(medium_errors)) {}
+bool parse_drive_kind(const std::string& text, drive_kind& kind) {
+    static const std::pair<const char*, drive_kind> names[] = {
+        {"scsi", drive_kind::scsi}, {"atapi", drive_kind::atapi}, {"mmc", drive_kind::mmc}};
+    for (const auto& [name, value] : names) {
+        if (text == name) {
+            kind = value;
+            return true;
+        }
+    }
+    return false;
+}
+
+emulated_drive::emulated_drive(std::unique_ptr<disc_image> image, sector_ranges medium_errors,
+                               drive_kind kind)
+    : image_(std::move(image)), medium_errors_(std::move(medium_errors)), kind_(kind) {}
 
 scsi_outcome emulated_drive::send(const scsi_request& request) {
     if (request.cdb.empty()) {
         return illegal_request(asc_invalid_opcode);
     }
     const command_shape* shape = shape_of(request.cdb[0]);
-    if (shape == nullptr) {
+    if (shape == nullptr || (kind_ != drive_kind::scsi && six_byte_mode_command(request.cdb[0]))) {
         return illegal_request(asc_invalid_opcode);
     }
     if (request.cdb.size() < shape->cdb_length) {
@@ -187,6 +209,10 @@ scsi_outcome emulated_drive::send(const scsi_request& request) {
             return mode_select(request);
         case op_mode_sense6:
             return mode_sense(request);
+        case op_mode_select10:
+            return mode_select10(request);
+        case op_mode_sense10:
+            return mode_sense10(request);
         case op_read10:
             return read10(request);
         case op_read_cd:
@@ -292,34 +318,64 @@ scsi_outcome emulated_drive::mode_select(const scsi_request& request) {
     if (length != mode_parameter_bytes || request.data.size() < mode_parameter_bytes) {
         return illegal_request(asc_parameter_list_length);
     }
-    const std::uint8_t* list = request.data.data();
-    const std::uint32_t block_length = big_endian(request.data, 9, 3);
-    constexpr std::uint8_t block_descriptor_length = 8;
-    if (list[3] != block_descriptor_length ||
-        (block_length != user_data_bytes && block_length != raw_sector_bytes)) {
+    if (request.data[3] != block_descriptor_bytes) {
         return illegal_request(asc_invalid_field_in_parameters);
     }
-    density_ = list[4];
+    return set_block_format(request.data.subspan(4, block_descriptor_bytes));
+}
+
+// The 8-byte header, whose bytes 6 and 7 give the block descriptor length,
+// then no descriptor or one.  The mmc kind refuses any descriptor: its block
+// length is not changeable.
+scsi_outcome emulated_drive::mode_select10(const scsi_request& request) {
+    const std::uint32_t length = big_endian(request.cdb, 7, 2);
+    if (length < mode_header10_bytes || request.data.size() < length) {
+        return illegal_request(asc_parameter_list_length);
+    }
+    const std::uint32_t descriptor_length = big_endian(request.data, 6, 2);
+    if (descriptor_length == 0) {
+        return completed();
+    }
+    if (descriptor_length != block_descriptor_bytes ||
+        length < mode_header10_bytes + block_descriptor_bytes || kind_ == drive_kind::mmc) {
+        return illegal_request(asc_invalid_field_in_parameters);
+    }
+    return set_block_format(request.data.subspan(mode_header10_bytes, block_descriptor_bytes));
+}
+
+// Density code in byte 0, block length in bytes 5 to 7.
+scsi_outcome emulated_drive::set_block_format(std::span<const std::uint8_t> descriptor) {
+    const std::uint32_t block_length = big_endian(descriptor, 5, 3);
+    if (block_length != user_data_bytes && block_length != raw_sector_bytes) {
+        return illegal_request(asc_invalid_field_in_parameters);
+    }
+    density_ = descriptor[0];
     block_length_ = block_length;
     return completed();
 }
 
 scsi_outcome emulated_drive::mode_sense(const scsi_request& request) {
-    std::uint8_t answer[mode_parameter_bytes + 32] = {};
+    std::uint8_t answer[mode_parameter_bytes + capabilities_page_bytes] = {};
     std::size_t length = mode_parameter_bytes;
-    answer[3] = 8;  // block descriptor length
+    answer[3] = block_descriptor_bytes;
     answer[4] = density_;
     put_big_endian(answer + 9, block_length_, 3);
-    // The capabilities page, alone or among all pages; any other page gets
-    // the block descriptor alone.
-    constexpr std::uint8_t capabilities = 0x2a, all_pages = 0x3f;
-    const std::uint8_t page = request.cdb[2] & 0x3f;
-    if (page == capabilities || page == all_pages) {
-        length += capabilities_page(answer + length);
-    }
+    length += mode_pages(request.cdb[2], answer + length);
     answer[0] = static_cast<std::uint8_t>(length - 1);  // mode data length
     const std::size_t allocation = request.cdb[4];
     return answer_with(request, answer, length, allocation);
+}
+
+scsi_outcome emulated_drive::mode_sense10(const scsi_request& request) {
+    std::uint8_t answer[mode_header10_bytes + block_descriptor_bytes + capabilities_page_bytes] =
+        {};
+    std::size_t length = mode_header10_bytes + block_descriptor_bytes;
+    answer[7] = block_descriptor_bytes;
+    answer[8] = density_;
+    put_big_endian(answer + 13, block_length_, 3);
+    length += mode_pages(request.cdb[2], answer + length);
+    put_big_endian(answer, static_cast<std::uint32_t>(length - 2), 2);  // mode data length
+    return answer_with(request, answer, length, big_endian(request.cdb, 7, 2));
 }
 
 scsi_outcome emulated_drive::check_range(std::uint32_t lba, std::uint32_t count) const {
@@ -409,10 +465,17 @@ passthrough_open_result open_emulated_drive(const std::string& cue_path) {
                        "\" (expected first[-last][,...], decimal)";
         return result;
     }
+    drive_kind kind = drive_kind::scsi;
+    const char* named = std::getenv("VORKA_IMAGE_DRIVE");
+    if (named != nullptr && *named != '\0' && !parse_drive_kind(named, kind)) {
+        result.error = std::string("VORKA_IMAGE_DRIVE: unknown drive kind \"") + named +
+                       "\" (expected scsi, atapi or mmc)";
+        return result;
+    }
     std::unique_ptr<disc_image> image = disc_image::open(cue_path, result.error);
     if (image != nullptr) {
         result.device =
-            std::make_unique<emulated_drive>(std::move(image), std::move(medium_errors));
+            std::make_unique<emulated_drive>(std::move(image), std::move(medium_errors), kind);
     }
     return result;
 }

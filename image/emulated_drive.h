@@ -15,10 +15,20 @@ using sector_ranges = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
 // Parses "first[-last][,...]" (decimal addresses); false on bad syntax.
 bool parse_sector_ranges(const std::string& text, sector_ranges& ranges);
 
+// The kinds of drive the emulation can be, as VORKA_IMAGE_DRIVE names them:
+// scsi knows every mode command; atapi (SATA and USB drives) only the 10-byte
+// ones; mmc is atapi without a changeable block length, so that READ CD is
+// its only way to audio and raw sectors.
+enum class drive_kind { scsi, atapi, mmc };
+
+// "scsi", "atapi" or "mmc"; false for anything else.
+bool parse_drive_kind(const std::string& text, drive_kind& kind);
+
 // A CD drive answering SCSI commands from a disc image.
 class emulated_drive : public passthrough {
   public:
-    emulated_drive(std::unique_ptr<disc_image> image, sector_ranges medium_errors);
+    emulated_drive(std::unique_ptr<disc_image> image, sector_ranges medium_errors,
+                   drive_kind kind = drive_kind::scsi);
     scsi_outcome send(const scsi_request& request) override;
 
     std::uint8_t density() const { return density_; }
@@ -28,7 +38,10 @@ class emulated_drive : public passthrough {
     scsi_outcome inquiry(const scsi_request& request);
     scsi_outcome read_toc(const scsi_request& request);
     scsi_outcome mode_select(const scsi_request& request);
+    scsi_outcome mode_select10(const scsi_request& request);
+    scsi_outcome set_block_format(std::span<const std::uint8_t> descriptor);
     scsi_outcome mode_sense(const scsi_request& request);
+    scsi_outcome mode_sense10(const scsi_request& request);
     scsi_outcome read10(const scsi_request& request);
     scsi_outcome read_cd(const scsi_request& request);
     scsi_outcome read_cdda(const scsi_request& request, std::uint32_t lba, std::uint32_t count);
@@ -38,7 +51,10 @@ class emulated_drive : public passthrough {
     // (emulated_drive_probe.cpp).
     scsi_outcome inquiry_vpd(const scsi_request& request);
     scsi_outcome read_toc_sessions(const scsi_request& request);
-    static std::size_t capabilities_page(std::uint8_t* out);  // mode page 2Ah
+    // The mode pages that MODE SENSE appends for its page code (byte 2):
+    // the capabilities page 2Ah, alone or among all pages (3Fh).
+    static constexpr std::size_t capabilities_page_bytes = 22;
+    static std::size_t mode_pages(std::uint8_t page_code, std::uint8_t* out);
     scsi_outcome read_capacity(const scsi_request& request);
     scsi_outcome get_configuration(const scsi_request& request);
     scsi_outcome get_event_status(const scsi_request& request);
@@ -47,11 +63,13 @@ class emulated_drive : public passthrough {
 
     std::unique_ptr<disc_image> image_;
     sector_ranges medium_errors_;
+    drive_kind kind_;
     std::uint8_t density_ = 0;
     std::uint32_t block_length_ = user_data_bytes;
 };
 
 // A drive that serves the CUE sheet at the path and its BIN files, with the
-// medium errors VORKA_IMAGE_MEDIUM_ERRORS lists.  The error text names the
+// medium errors VORKA_IMAGE_MEDIUM_ERRORS lists, of the kind VORKA_IMAGE_DRIVE
+// names (scsi when unset).  The error text names the
 // cue sheet, the line and what is wrong.
 passthrough_open_result open_emulated_drive(const std::string& cue_path);

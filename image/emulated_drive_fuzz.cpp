@@ -43,7 +43,7 @@ struct reader {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const std::string cue = built_cue();
-    passthrough_open_result opened = open_passthrough(cue);
+    passthrough_open_result opened = open_emulated_drive(cue);
     if (opened.device == nullptr) {
         std::abort();
     }

@@ -128,8 +128,12 @@ scsi_outcome emulated_drive::read_toc_sessions(const scsi_request& request) {
     return answer_with(request, answer, sizeof answer, allocation_at(request, 7));
 }
 
-std::size_t emulated_drive::capabilities_page(std::uint8_t* out) {
-    constexpr std::uint8_t page_length = 20;
+std::size_t emulated_drive::mode_pages(std::uint8_t page_code, std::uint8_t* out) {
+    constexpr std::uint8_t capabilities = 0x2a, all_pages = 0x3f;
+    if ((page_code & 0x3f) != capabilities && (page_code & 0x3f) != all_pages) {
+        return 0;  // any other page: the block descriptor alone
+    }
+    constexpr std::uint8_t page_length = capabilities_page_bytes - 2;
     std::memset(out, 0, 2 + page_length);
     out[0] = 0x2a;
     out[1] = page_length;

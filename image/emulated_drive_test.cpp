@@ -71,7 +71,7 @@ class emulated_drive_test : public ::testing::Test {
             {.mode = track_mode::audio, .sectors = 77, .new_file = true, .cut_bytes = 1001},
         };
         disc = build_disc(dir.path(), spec);
-        passthrough_open_result opened = open_passthrough(disc.cue.string());
+        passthrough_open_result opened = open_emulated_drive(disc.cue.string());
         ASSERT_NE(opened.device, nullptr) << opened.error;
         drive = std::move(opened.device);
     }
@@ -275,7 +275,7 @@ TEST_F(emulated_drive_test, malformed_commands_are_refused) {
 
 TEST_F(emulated_drive_test, listed_sectors_answer_medium_error) {
     ::setenv("VORKA_IMAGE_MEDIUM_ERRORS", "5,100-102", 1);
-    passthrough_open_result opened = open_passthrough(disc.cue.string());
+    passthrough_open_result opened = open_emulated_drive(disc.cue.string());
     ::unsetenv("VORKA_IMAGE_MEDIUM_ERRORS");
     ASSERT_NE(opened.device, nullptr) << opened.error;
     passthrough& bad = *opened.device;
@@ -300,7 +300,7 @@ TEST(emulated_drive, medium_error_list_syntax) {
     temp_dir dir;
     const built_disc disc = build_disc(dir.path(), {.tracks = {{}}});
     ::setenv("VORKA_IMAGE_MEDIUM_ERRORS", "12-x", 1);
-    const passthrough_open_result opened = open_passthrough(disc.cue.string());
+    const passthrough_open_result opened = open_emulated_drive(disc.cue.string());
     ::unsetenv("VORKA_IMAGE_MEDIUM_ERRORS");
     EXPECT_EQ(opened.error,
               "VORKA_IMAGE_MEDIUM_ERRORS: bad sector list \"12-x\" (expected first[-last][,...], "
@@ -313,7 +313,7 @@ TEST(emulated_drive, medium_error_list_syntax) {
 TEST(emulated_drive, unreadable_bin_is_an_unrecovered_read_error) {
     temp_dir dir;
     const built_disc disc = build_disc(dir.path(), {.tracks = {{}}});
-    passthrough_open_result opened = open_passthrough(disc.cue.string());
+    passthrough_open_result opened = open_emulated_drive(disc.cue.string());
     ASSERT_NE(opened.device, nullptr) << opened.error;
     const std::filesystem::path bin = std::filesystem::canonical(dir / "disc-01.bin");
     int bin_fd = -1;
@@ -335,13 +335,13 @@ TEST(emulated_drive, unreadable_bin_is_an_unrecovered_read_error) {
 }
 
 TEST(emulated_drive, cue_sheet_error_is_the_open_error) {
-    set_program_name("vorka");
     temp_dir dir;
     write_file(dir / "d.cue", "FILE a.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:99\n");
-    const run_result r = run_captured([&] { scsi_open((dir / "d.cue").string()); });
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "vorka: " + (dir / "d.cue").string() +
-                         " line 3: bad time \"00:00:99\" (seconds below 60, frames below 75)\n");
+    const passthrough_open_result opened = open_emulated_drive((dir / "d.cue").string());
+    EXPECT_EQ(opened.device, nullptr);
+    EXPECT_EQ(opened.error,
+              (dir / "d.cue").string() +
+                  " line 3: bad time \"00:00:99\" (seconds below 60, frames below 75)");
 }
 
 // The whole path a reader takes: the channel on the emulated drive.
@@ -349,7 +349,9 @@ TEST(emulated_drive, channel_reads_a_generated_image) {
     temp_dir dir;
     const built_disc disc =
         build_disc(dir.path(), {.tracks = {{.sectors = 100}, {.sectors = 60, .pregap = 30}}});
-    auto device = scsi_open(disc.cue.string());
+    passthrough_open_result opened = open_emulated_drive(disc.cue.string());
+    ASSERT_NE(opened.device, nullptr) << opened.error;
+    auto device = scsi_attach(std::move(opened.device));
     scsi_command(*device, read_toc_cdb(), 2048, data_direction::in);
     EXPECT_EQ(device->transfer_buffer[3], 2);
     EXPECT_EQ(device->transfer_buffer[4 + 8 + 7], 130);
@@ -359,6 +361,80 @@ TEST(emulated_drive, channel_reads_a_generated_image) {
     fill_test_audio(165, sector.data());
     EXPECT_TRUE(std::equal(sector.begin(), sector.end(), device->transfer_buffer.end() - 2352));
     scsi_close(*device);
+}
+
+}  // namespace
+
+namespace {
+
+// What each kind of drive makes of the mode commands and of READ(10) on
+// audio sectors; the bytes of every read are the same on all of them.
+TEST(emulated_drive_kinds, mode_commands_and_reads_by_kind) {
+    temp_dir dir;
+    const built_disc disc = build_disc(
+        dir.path(), {.tracks = {{.sectors = 30}, {.mode = track_mode::mode1_2352, .sectors = 20}}});
+    const bytes list6{0, 0, 0, 8, 0, 0, 0, 0, 0, 0, 0x09, 0x30};
+    const bytes list10{0, 0, 0, 0, 0, 0, 0, 8, 0, 0, 0, 0, 0, 0, 0x09, 0x30};
+    const bytes no_descriptor{0, 0, 0, 0, 0, 0, 0, 0};
+    const bytes select6{0x15, 0x10, 0, 0, 12, 0};
+    const bytes select10{0x55, 0x10, 0, 0, 0, 0, 0, 0, 16, 0};
+    const bytes select10_header_only{0x55, 0x10, 0, 0, 0, 0, 0, 0, 8, 0};
+    const bytes sense10{0x5a, 0, 0, 0, 0, 0, 0, 0, 16, 0};
+    const std::array<int, 3> ok{-1, -1, -1};
+    const std::array<int, 3> unknown{5, 0x20, 0};
+    const std::array<int, 3> refused{5, 0x26, 0};
+    const std::array<int, 3> wrong_mode{5, 0x64, 0};
+    struct kind_case {
+        drive_kind kind;
+        std::array<int, 3> six, ten, audio_by_read10;
+    };
+    const kind_case cases[] = {
+        {drive_kind::scsi, ok, ok, ok},
+        {drive_kind::atapi, unknown, ok, ok},
+        {drive_kind::mmc, unknown, refused, wrong_mode},
+    };
+    for (const kind_case& c : cases) {
+        std::string error;
+        emulated_drive drive(disc_image::open(disc.cue.string(), error), {}, c.kind);
+        EXPECT_EQ(sense_of(send(drive, select6, data_direction::out, 12, list6).outcome), c.six);
+        EXPECT_EQ(sense_of(send(drive, select10, data_direction::out, 16, list10).outcome), c.ten);
+        // A header without a block descriptor changes nothing anywhere.
+        EXPECT_EQ(
+            sense_of(
+                send(drive, select10_header_only, data_direction::out, 8, no_descriptor).outcome),
+            ok);
+        const std::uint32_t expected_length = c.kind == drive_kind::mmc ? 2048 : 2352;
+        EXPECT_EQ(drive.block_length(), expected_length);
+        const answer mode = send(drive, sense10, data_direction::in, 16);
+        ASSERT_TRUE(completed(mode));
+        EXPECT_EQ((mode.data[13] << 16 | mode.data[14] << 8 | mode.data[15]), expected_length);
+        // Audio: READ(10) from 2352-byte blocks where the drive has them;
+        // READ CD everywhere, also raw with any sector type.
+        const answer by_read10 = send(drive, read10_cdb(0x28, 3, 1), expected_length);
+        EXPECT_EQ(sense_of(by_read10.outcome), c.audio_by_read10);
+        bytes sector(2352);
+        expected_raw_sector(disc, 3, sector.data());
+        EXPECT_EQ(send(drive, read_cd_cdb(3, 1), 2352).data, sector);
+        EXPECT_EQ(send(drive, read_cd_raw_cdb(3, 1), 2352).data, sector);
+        expected_raw_sector(disc, 35, sector.data());
+        EXPECT_EQ(send(drive, read_cd_raw_cdb(35, 1), 2352).data, sector);
+    }
+}
+
+TEST(emulated_drive_kinds, chosen_by_environment) {
+    temp_dir dir;
+    const built_disc disc = build_disc(dir.path(), {.tracks = {{}}});
+    ::setenv("VORKA_IMAGE_DRIVE", "ide", 1);
+    const passthrough_open_result opened = open_emulated_drive(disc.cue.string());
+    ::setenv("VORKA_IMAGE_DRIVE", "atapi", 1);
+    passthrough_open_result atapi = open_emulated_drive(disc.cue.string());
+    ::unsetenv("VORKA_IMAGE_DRIVE");
+    EXPECT_EQ(opened.device, nullptr);
+    EXPECT_EQ(opened.error,
+              "VORKA_IMAGE_DRIVE: unknown drive kind \"ide\" (expected scsi, atapi or mmc)");
+    ASSERT_NE(atapi.device, nullptr);
+    EXPECT_EQ(sense_of(send(*atapi.device, mode_sense6_cdb(), 12).outcome),
+              (std::array<int, 3>{5, 0x20, 0}));
 }
 
 }  // namespace

@@ -2,7 +2,9 @@
 
 #include <cstdio>
 
+#include "common/interrupt.h"
 #include "config/config.h"
+#include "drive/open_drive.h"
 #include "reader/drive_identity.h"
 #include "reader/extraction.h"
 #include "scsi/read_mode.h"
@@ -13,7 +15,8 @@ int reset_drive(const reader_settings& settings, scsi_device& device) {
     if (settings.quiet == 0) {
         std::fputs("Trying to reset CD-ROM density and sector size...\n", stderr);
     }
-    restore_data_mode(device);
+    read_mode_state state;
+    restore_data_mode(device, state);
     scsi_close(device);
     if (settings.quiet == 0) {
         std::fputs("Done.\n", stderr);
@@ -42,6 +45,7 @@ int run_with_device(reader_run& run, scsi_device& device) {
 }
 
 int run_with_drive(reader_run& run) {
-    const std::unique_ptr<scsi_device> device = scsi_open(run.settings.device_path);
+    catch_interrupts();
+    const std::unique_ptr<scsi_device> device = open_drive(run.settings.device_path);
     return run_with_device(run, *device);
 }

@@ -3,9 +3,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 
 #include "common/exit.h"
+#include "common/interrupt.h"
 #include "output/format.h"
 #include "output/listing.h"
 #include "output/track_name.h"
@@ -28,6 +30,22 @@ struct output_target {
     bool file_opened = false;
 };
 
+// A run that ends early, by a failure or an interrupt, after switching the
+// drive away from its data defaults puts them back on its way out: the
+// kernel's own 2048-byte reads of the drive would fail until then.
+class data_defaults_guard {
+  public:
+    data_defaults_guard(scsi_device& device, read_mode_state& state)
+        : device_(device), state_(state) {}
+    ~data_defaults_guard() { restore_data_mode_quietly(device_, state_); }
+    data_defaults_guard(const data_defaults_guard&) = delete;
+    data_defaults_guard& operator=(const data_defaults_guard&) = delete;
+
+  private:
+    scsi_device& device_;
+    read_mode_state& state_;
+};
+
 // Everything the run keeps while it goes.
 struct run_state {
     const extraction_run& run;
@@ -39,6 +57,7 @@ struct run_state {
     listing_sums sums;
     output_target output;
     std::string output_name;
+    data_defaults_guard restore_on_early_end{run.device, mode};
 
     explicit run_state(const extraction_run& r)
         : run(r), settings(r.settings), format(*r.settings.selected_format) {
@@ -62,8 +81,14 @@ std::uint64_t payload_bytes(std::int64_t sectors) {
 }
 
 int open_output_file(const std::string& name) {
-    const int fd =
-        ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, output_permissions);
+    int fd;
+    do {
+        // Opening a FIFO waits for its reader; an interrupt ends that wait.
+        fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, output_permissions);
+        if (fd < 0 && errno == EINTR) {
+            stop_if_interrupted();
+        }
+    } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         exit_with_errno("open(output file)");
     }
@@ -135,7 +160,7 @@ void extract_sector_range(run_state& s) {
     s.format.write_header(payload_bytes(end - first), s.output.fd);
     switch_mode_for(s, kind);
     extract(s, first, end, s.output.fd);
-    restore_data_mode(s.run.device);
+    restore_data_mode(s.run.device, s.mode);
 }
 
 int open_track_file(const run_state& s, int track_number) {
@@ -195,7 +220,7 @@ void extract_tracks(run_state& s) {
             extract_track(s, t);
         }
     }
-    restore_data_mode(s.run.device);
+    restore_data_mode(s.run.device, s.mode);
     print_totals(s);
 }
 
@@ -235,7 +260,7 @@ std::string transfer_statistics(std::int64_t planned_sectors, std::int64_t start
 
 void run_extraction(const extraction_run& run) {
     run_state s(run);
-    load_track_table(run.device, s.table);
+    load_track_table(run.device, s.mode, s.table);
     s.progress.planned_sectors = planned_sectors(s);
     s.output_name = expand_output_name(s.settings.output_name, s.format);
     s.settings.output_name = s.output_name;

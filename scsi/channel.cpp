@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common/exit.h"
+#include "common/interrupt.h"
 #include "common/program_name.h"
 #include "scsi/sense_text.h"
 
@@ -165,6 +166,10 @@ cdb_bytes mode_select6_cdb() {
     return make_cdb({0x15, 0x10, 0x00, 0x00, 0x0c, 0x00});
 }
 
+cdb_bytes mode_select10_cdb() {
+    return make_cdb({0x55, 0x10, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00});
+}
+
 cdb_bytes test_unit_ready_cdb() {
     return make_cdb({0x00, 0x00, 0x00, 0x00, 0x00, 0x00});
 }
@@ -205,13 +210,13 @@ cdb_bytes read_cd_cdb(std::uint32_t lba, int count) {
     return cdb;
 }
 
-std::unique_ptr<scsi_device> scsi_open(const std::string& path) {
-    passthrough_open_result opened = open_passthrough(path);
-    if (opened.device == nullptr) {
-        std::fprintf(stderr, "%s: %s\n", program_name, opened.error.c_str());
-        throw exit_request{1};
-    }
-    return scsi_attach(std::move(opened.device));
+cdb_bytes read_cd_raw_cdb(std::uint32_t lba, int count) {
+    constexpr std::uint8_t expected_type_any = 0x00;
+    constexpr std::uint8_t sync_header_user_data_edc = 0xf8;
+    cdb_bytes cdb = read_cd_cdb(lba, count);
+    cdb.bytes[1] = expected_type_any;
+    cdb.bytes[9] = sync_header_user_data_edc;
+    return cdb;
 }
 
 std::unique_ptr<scsi_device> scsi_attach(std::unique_ptr<passthrough> device) {
@@ -234,6 +239,16 @@ void scsi_command(scsi_device& device, const cdb_bytes& cdb, std::size_t length,
 
 void scsi_send(scsi_device& device, const cdb_bytes& cdb, std::size_t length,
                data_direction direction, message_kind kind) {
+    // An interrupt stops the run before the next command, never inside one.
+    stop_if_interrupted();
+    const scsi_outcome outcome = scsi_try(device, cdb, length, direction);
+    if (outcome.what != scsi_outcome::kind::completed) {
+        scsi_fail(device, cdb, outcome, kind);
+    }
+}
+
+scsi_outcome scsi_try(scsi_device& device, const cdb_bytes& cdb, std::size_t length,
+                      data_direction direction) {
     if (length > transfer_buffer_bytes || device.device == nullptr) {
         std::fprintf(stderr, "%s: internal error: command of %zu bytes on %s device\n",
                      program_name, length, device.device == nullptr ? "a closed" : "an open");
@@ -248,16 +263,16 @@ void scsi_send(scsi_device& device, const cdb_bytes& cdb, std::size_t length,
 
     const scsi_outcome outcome = device.device->send(request);
     log_command(device, request, outcome);
+    return outcome;
+}
+
+void scsi_fail(scsi_device& device, const cdb_bytes& cdb, const scsi_outcome& outcome,
+               message_kind kind) {
     const kind_texts texts = texts_of(kind);
-    switch (outcome.what) {
-        case scsi_outcome::kind::completed:
-            return;
-        case scsi_outcome::kind::not_sent:
-            fail_not_sent(device, cdb, texts, outcome.system_error);
-        case scsi_outcome::kind::status_error:
-        case scsi_outcome::kind::failed:
-            fail_status(outcome, texts);
+    if (outcome.what == scsi_outcome::kind::not_sent) {
+        fail_not_sent(device, cdb, texts, outcome.system_error);
     }
+    fail_status(outcome, texts);
 }
 
 void scsi_close(scsi_device& device) {

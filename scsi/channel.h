@@ -39,23 +39,23 @@ struct cdb_bytes {
 };
 
 // The command catalogue.
-cdb_bytes inquiry_cdb();       // 12 00 00 00 40 00
-cdb_bytes read_toc_cdb();      // 43 00 00 00 00 00 01 08 00 00
-cdb_bytes mode_select6_cdb();  // 15 10 00 00 0c 00
+cdb_bytes inquiry_cdb();        // 12 00 00 00 40 00
+cdb_bytes read_toc_cdb();       // 43 00 00 00 00 00 01 08 00 00
+cdb_bytes mode_select6_cdb();   // 15 10 00 00 0c 00
+cdb_bytes mode_select10_cdb();  // 55 10 00 00 00 00 00 00 10 00, for drives without the 6-byte form
 cdb_bytes read10_cdb(std::uint8_t opcode, std::uint32_t lba, int count);  // op 00 lba(4) 00 00 n 00
 cdb_bytes read12_d8_cdb(std::uint32_t lba, int count);  // d8 00 lba(4) 00 00 00 n 00 00
 cdb_bytes read_cd_cdb(std::uint32_t lba, int count);    // be 04 lba(4) n(3) 10 00 00
+// READ CD of any sector type with sync, header, user data and EDC/ECC: the
+// 2352 raw bytes, from a drive that keeps 2048-byte blocks.
+cdb_bytes read_cd_raw_cdb(std::uint32_t lba, int count);  // be 00 lba(4) n(3) f8 00 00
 
 // Also sent, outside the catalogue, by tools and tests.
 cdb_bytes test_unit_ready_cdb();  // 00 00 00 00 00 00
 cdb_bytes mode_sense6_cdb();      // 1a 00 01 00 0c 00
 
-// Opens the drive (or image) named by the path; on failure prints the
-// message and ends the run with status 1.
-std::unique_ptr<scsi_device> scsi_open(const std::string& path);
-
-// The device record around an already open pass-through (scsi_open's second
-// half; tests hand in a scripted fake here).  Opens the VORKA_SCSI_LOG file
+// The device record around an open pass-through (drive/open_drive opens
+// one by its path; tests hand in a scripted fake here).  Opens the VORKA_SCSI_LOG file
 // when that variable is set; a log that cannot be opened ends the run.
 std::unique_ptr<scsi_device> scsi_attach(std::unique_ptr<passthrough> device);
 
@@ -67,6 +67,18 @@ void scsi_command(scsi_device& device, const cdb_bytes& cdb, std::size_t length,
 // completed; every failure prints the kind's messages and ends the run.
 void scsi_send(scsi_device& device, const cdb_bytes& cdb, std::size_t length,
                data_direction direction, message_kind kind);
+
+// Sends a command and returns its outcome without printing anything, for
+// commands whose failure the caller handles: an attempt that has another
+// way to go, or the last restore of a run that is ending anyway.  The
+// command is logged as every other.
+scsi_outcome scsi_try(scsi_device& device, const cdb_bytes& cdb, std::size_t length,
+                      data_direction direction);
+
+// Prints the kind's messages for an outcome other than completed and ends
+// the run, as scsi_send does.
+[[noreturn]] void scsi_fail(scsi_device& device, const cdb_bytes& cdb, const scsi_outcome& outcome,
+                            message_kind kind);
 
 void scsi_close(scsi_device& device);
 

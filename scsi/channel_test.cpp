@@ -170,13 +170,6 @@ TEST_F(channel, refused_vendor_read_explains_the_privilege) {
     EXPECT_EQ(standard.err, "error sending SCSI command: Operation not permitted\n");
 }
 
-TEST_F(channel, unopenable_device_prints_program_and_system_text) {
-    const run_result r = run_captured([] { scsi_open("/nonexistent-vorka-dir/sr9"); });
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "vorka: /nonexistent-vorka-dir/sr9: No such file or directory\n");
-}
-
 TEST_F(channel, close_releases_the_device) {
     scsi_close(*device);
     EXPECT_TRUE(script->device_closed());

@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr std::uint8_t read12_vendor_opcode = 0xd8;
-constexpr std::uint8_t read_cd_opcode = 0xbe;
 constexpr std::int64_t microseconds_per_second = 1000000;
 // Progress is looked at after this many sectors, and shown at most this often.
 constexpr std::int64_t sectors_between_checks = 100;
@@ -35,16 +33,6 @@ std::int64_t now_us() {
     timeval tv{};
     ::gettimeofday(&tv, nullptr);
     return static_cast<std::int64_t>(tv.tv_sec) * microseconds_per_second + tv.tv_usec;
-}
-
-cdb_bytes audio_read_cdb(std::uint8_t opcode, std::uint32_t sector, int count) {
-    if (opcode == read_cd_opcode) {
-        return read_cd_cdb(sector, count);
-    }
-    if (opcode == read12_vendor_opcode) {
-        return read12_d8_cdb(sector, count);
-    }
-    return read10_cdb(opcode, sector, count);
 }
 
 void swap_sample_bytes(std::uint8_t* data, std::size_t bytes) {
@@ -91,8 +79,7 @@ void extract_range(const extraction& run, std::int64_t first, std::int64_t end, 
     for (std::int64_t current = first; current < end;) {
         const int count = chunk_sectors(run.read_size, end - current);
         const std::size_t bytes = static_cast<std::size_t>(count) * sector_bytes;
-        scsi_send(run.device,
-                  audio_read_cdb(run.mode.read_opcode, static_cast<std::uint32_t>(current), count),
+        scsi_send(run.device, chunk_read_cdb(run.mode, static_cast<std::uint32_t>(current), count),
                   bytes, data_direction::in, message_kind::cdda_read);
         if (run.mode.swap_samples) {
             swap_sample_bytes(buffer, bytes);

@@ -30,10 +30,6 @@ struct extraction {
     int selection_count;  // 2 or more: the progress line has a part for the track
 };
 
-// The read for one chunk: READ CD for 0xbe, the 12-byte vendor read for 0xd8,
-// and the 10-byte form with the opcode in force for anything else.
-cdb_bytes audio_read_cdb(std::uint8_t opcode, std::uint32_t sector, int count);
-
 // Exchanges the two bytes of every 16-bit word, in place.
 void swap_sample_bytes(std::uint8_t* data, std::size_t bytes);
 

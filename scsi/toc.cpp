@@ -32,18 +32,27 @@ bool is_data_type(std::uint8_t type) {
     return (type & data_track_bit) != 0;
 }
 
-void probe_data_tracks(scsi_device& device, track_table& table) {
+// What the probe takes for a data track whose first sector cannot be read:
+// Mode 1, a data track like any other, so that the listing shows it and a
+// run that reads it meets the drive's error there.
+constexpr std::uint8_t unprobed_sector_mode = 1;
+
+void probe_data_tracks(scsi_device& device, read_mode_state& state, track_table& table) {
     bool raw_blocks = false;
+    bool read_cd = false;
     for (int i = 0; i < table.track_count; ++i) {
         if (!is_data_type(table.track_type[i])) {
             continue;
         }
         if (!raw_blocks) {
-            select_block_format(device, default_density, audio_block_length);
+            // A drive that keeps 2048-byte blocks gives the raw sector
+            // through READ CD instead.
+            read_cd = !select_block_format(device, state, default_density, audio_block_length);
             raw_blocks = true;
         }
         const auto start = static_cast<std::uint32_t>(table.track_start[i]);
-        table.track_type[i] = read_sector_mode(device, start) | data_track_bit;
+        const std::optional<std::uint8_t> mode = read_sector_mode(device, start, read_cd);
+        table.track_type[i] = mode.value_or(unprobed_sector_mode) | data_track_bit;
     }
 }
 
@@ -59,18 +68,26 @@ void parse_track_table(const std::uint8_t* response, track_table& table) {
     }
 }
 
-void load_track_table(scsi_device& device, track_table& table) {
-    restore_data_mode(device);
+void load_track_table(scsi_device& device, read_mode_state& state, track_table& table) {
+    restore_data_mode(device, state);
     scsi_command(device, read_toc_cdb(), toc_response_bytes, data_direction::in);
     // The probes below reuse the buffer, so the whole table is copied out first.
     parse_track_table(device.transfer_buffer.data(), table);
-    probe_data_tracks(device, table);
-    restore_data_mode(device);
+    probe_data_tracks(device, state, table);
+    restore_data_mode(device, state);
 }
 
-std::uint8_t read_sector_mode(scsi_device& device, std::uint32_t sector) {
-    scsi_send(device, read10_cdb(read10_opcode, sector, 1), sector_bytes, data_direction::in,
-              message_kind::cdrom_read);
+std::optional<std::uint8_t> read_sector_mode(scsi_device& device, std::uint32_t sector,
+                                             bool read_cd) {
+    const cdb_bytes cdb =
+        read_cd ? read_cd_raw_cdb(sector, 1) : read10_cdb(read10_opcode, sector, 1);
+    const scsi_outcome outcome = scsi_try(device, cdb, sector_bytes, data_direction::in);
+    if (outcome.what == scsi_outcome::kind::status_error) {
+        return std::nullopt;
+    }
+    if (outcome.what != scsi_outcome::kind::completed) {
+        scsi_fail(device, cdb, outcome, message_kind::cdrom_read);
+    }
     return device.transfer_buffer[sector_header_mode_byte];
 }
 

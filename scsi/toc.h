@@ -2,8 +2,10 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 
 #include "scsi/channel.h"
+#include "scsi/read_mode.h"
 #include "scsi/track_kind.h"
 
 inline constexpr int max_disc_tracks = 100;
@@ -19,15 +21,20 @@ struct track_table {
 };
 
 // Reads the table of contents and probes every data track's first sector
-// for its mode.  Leaves the drive at density 0 with 2048-byte blocks.
-void load_track_table(scsi_device& device, track_table& table);
+// for its mode; a data track whose first sector the drive refuses to read
+// stays a data track.  Leaves the drive at density 0 with 2048-byte blocks.
+// The mode commands go by what the state knows of the drive.
+void load_track_table(scsi_device& device, read_mode_state& state, track_table& table);
 
 // Fills the table from a READ TOC response (format 0, LBA addresses).
 void parse_track_table(const std::uint8_t* response, track_table& table);
 
-// The mode byte of one raw 2352-byte sector; the drive must be delivering
-// 2352-byte blocks.
-std::uint8_t read_sector_mode(scsi_device& device, std::uint32_t sector);
+// The mode byte of one raw 2352-byte sector, read with READ(10) from a
+// drive delivering 2352-byte blocks or with the raw READ CD; nothing when the
+// drive answers CHECK CONDITION (a damaged sector).  Any other failure ends
+// the run.
+std::optional<std::uint8_t> read_sector_mode(scsi_device& device, std::uint32_t sector,
+                                             bool read_cd);
 
 int track_kind(const track_table& table, int index);
 

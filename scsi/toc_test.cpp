@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/test_support.h"
 #include "scsi/fake_drive_test_util.h"
 
 namespace {
@@ -52,7 +53,8 @@ TEST(track_table, audio_disc_costs_two_mode_selects_and_one_read_toc) {
     drive.script->then(scripted_answer::completed())
         .then(scripted_answer::completed(toc_response({{0x10, 0}, {0x10, 13000}})));
     track_table table;
-    load_track_table(*drive.device, table);
+    read_mode_state state;
+    load_track_table(*drive.device, state, table);
     EXPECT_EQ(drive.sent(), (lines{select_2048, read_toc, select_2048}));
     EXPECT_EQ(table.track_count, 1);
     EXPECT_EQ(table.track_start[0], 0);
@@ -70,7 +72,8 @@ TEST(track_table, data_tracks_are_probed_for_their_sector_mode) {
         .then(scripted_answer::completed(raw_sector(1)))
         .then(scripted_answer::completed(raw_sector(0)));
     track_table table;
-    load_track_table(*drive.device, table);
+    read_mode_state state;
+    load_track_table(*drive.device, state, table);
     EXPECT_EQ(drive.sent(), (lines{select_2048, read_toc, select_2352(), sector_read(0),
                                    sector_read(2000), sector_read(3000), select_2048}));
     EXPECT_EQ(table.track_count, 4);
@@ -81,6 +84,51 @@ TEST(track_table, data_tracks_are_probed_for_their_sector_mode) {
     EXPECT_EQ(track_kind(table, 3), track_kind_data);
     // The lead-out keeps its descriptor byte.
     EXPECT_EQ(table.track_type[4], 0x10);
+}
+
+// A Mode 2 data track whose first sector the drive cannot read is still
+// listed, as a data track; a failure that is no answer of the drive's still
+// ends the run with the read's messages.
+TEST(track_table, a_data_track_that_cannot_be_probed_stays_a_data_track) {
+    const bytes toc = toc_response({{0x10, 0}, {0x14, 1000}, {0x10, 2000}});
+    fake_drive drive;
+    drive.script->then(scripted_answer::completed())
+        .then(scripted_answer::completed(toc))
+        .then(scripted_answer::completed())
+        .then(scripted_answer::check_condition(3, 0x11, 0));
+    track_table table;
+    read_mode_state state;
+    const run_result r = run_captured([&] { load_track_table(*drive.device, state, table); });
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(track_kind(table, 1), track_kind_data);
+    EXPECT_EQ(drive.sent().back(), select_2048);
+
+    fake_drive broken;
+    broken.script->then(scripted_answer::completed())
+        .then(scripted_answer::completed(toc))
+        .then(scripted_answer::completed())
+        .then(scripted_answer::failed(0x1000000));
+    read_mode_state other;
+    const run_result failed = run_captured([&] { load_track_table(*broken.device, other, table); });
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_EQ(failed.err,
+              "error returned from CD-ROM read command:\nccb->ccb_h.status == 16777216\n");
+}
+
+// A drive that keeps 2048-byte blocks: the probe reads the raw sector with
+// READ CD, and there is nothing to restore around the table of contents.
+TEST(track_table, a_drive_with_a_fixed_block_length_is_probed_with_read_cd) {
+    fake_drive drive;
+    drive.script->then(scripted_answer::check_condition(5, 0x26, 0))
+        .then(scripted_answer::completed(toc_response({{0x14, 0}, {0x10, 1000}})))
+        .then(scripted_answer::completed(raw_sector(2)));
+    track_table table;
+    read_mode_state state;
+    load_track_table(*drive.device, state, table);
+    EXPECT_EQ(drive.sent(),
+              (lines{select_2048, read_toc, "be 00 00 00 00 00 00 00 01 f8 00 00 | in 2352"}));
+    EXPECT_EQ(track_kind(table, 0), track_kind_video);
 }
 
 TEST(track_table, entry_count_is_bounded_by_one_and_the_table) {

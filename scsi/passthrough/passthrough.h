@@ -47,7 +47,3 @@ struct passthrough_open_result {
     std::unique_ptr<passthrough> device;  // null when opening failed
     std::string error;                    // why, printed after the program name
 };
-
-// A regular file is a CUE sheet served by the emulated drive; anything else
-// goes to the platform's pass-through.
-passthrough_open_result open_passthrough(const std::string& path);

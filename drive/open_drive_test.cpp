@@ -1,8 +1,10 @@
+#include "drive/open_drive.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "common/program_name.h"
 #include "common/test_support.h"
-#include "scsi/passthrough/passthrough.h"
 
 namespace {
 
@@ -28,6 +30,30 @@ TEST(open_passthrough, paths_that_name_no_drive) {
         const passthrough_open_result opened = open_passthrough(r.path);
         EXPECT_EQ(opened.device, nullptr) << r.path;
         EXPECT_EQ(opened.error, r.path + r.error);
+    }
+}
+
+// Both kinds of failure end the run with the program name and the reason.
+TEST(open_drive, failure_prints_program_name_and_reason) {
+    set_program_name("vorka");
+    temp_dir dir;
+    write_file(dir / "d.cue", "FILE a.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:99\n");
+    struct row {
+        std::string path;
+        std::string err;
+    };
+    const row rows[] = {
+        {"/nonexistent-vorka-dir/sr9",
+         "vorka: /nonexistent-vorka-dir/sr9: No such file or directory\n"},
+        {(dir / "d.cue").string(),
+         "vorka: " + (dir / "d.cue").string() +
+             " line 3: bad time \"00:00:99\" (seconds below 60, frames below 75)\n"},
+    };
+    for (const row& r : rows) {
+        const run_result result = run_captured([&] { open_drive(r.path); });
+        EXPECT_EQ(result.status, 1) << r.path;
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err, r.err);
     }
 }
 

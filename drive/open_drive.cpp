@@ -1,0 +1,27 @@
+#include "drive/open_drive.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+
+#include "common/exit.h"
+#include "common/program_name.h"
+#include "image/emulated_drive.h"
+#include "scsi/passthrough/sg_io.h"
+
+passthrough_open_result open_passthrough(const std::string& path) {
+    struct stat info;
+    if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+        return open_emulated_drive(path);
+    }
+    return open_platform_passthrough(path);
+}
+
+std::unique_ptr<scsi_device> open_drive(const std::string& path) {
+    passthrough_open_result opened = open_passthrough(path);
+    if (opened.device == nullptr) {
+        std::fprintf(stderr, "%s: %s\n", program_name, opened.error.c_str());
+        throw exit_request{1};
+    }
+    return scsi_attach(std::move(opened.device));
+}
