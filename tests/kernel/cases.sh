@@ -202,9 +202,15 @@ case_medium_error() {
         [ "$(stat -c %s /tmp/got/track02.wav)" = $((44 + 78 * 2352)) ] &&
         drive_at_data_defaults damaged
 }
-case_kind() { succeeds_like_image "VORKA_IMAGE_DRIVE=$1" "$2" -f wav && [ -s /tmp/got/track04.wav ]; }
+# The kind's fallbacks (MODE SELECT(10), READ CD for raw sectors) through
+# the kernel as on the image: the same commands with the same outcomes.
+case_kind() {
+    succeeds_like_image "VORKA_IMAGE_DRIVE=$1" "$2" -f wav && [ -s /tmp/got/track04.wav ] &&
+        grep -q "^55 10 " /tmp/got.log && diff /tmp/ref.log /tmp/got.log
+}
 case_log() { succeeds_like_image "" "$1" -t 1-4 -f wav && diff /tmp/ref.log /tmp/got.log; }
 
+echo  # ends the firmware's last line on the console
 setup
 check "listing -i on $sr" case_listing "$sr"
 check "listing -i on $sg" case_listing "$sg"

@@ -135,7 +135,8 @@ timeout 600 qemu-system-x86_64 -machine pc,accel=tcg -cpu max -smp 1 -m 512 \
     -nographic -no-reboot -nodefaults -serial stdio \
     -kernel "$cache/vmlinux" -initrd "$work/initramfs.cpio" \
     -append "console=ttyS0 quiet loglevel=1 panic=-1 rdinit=/init" \
-    </dev/null | tr -d '\r' | tee "$work/console.log" || status=$?
+    </dev/null | tr -d '\r' | tee "$work/console.log" |
+    grep -aEv $'\e|^Booting from ROM|reboot: Power down|^$' || status=$?
 summary=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$work/console.log" | tail -n 1 || true)
 if [ -z "$summary" ]; then
     say "the guest ended without a summary (qemu status $status); see $work/console.log"
