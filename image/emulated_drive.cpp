@@ -5,8 +5,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "image/drive_answer.h"
 #include "scsi/passthrough/sense.h"
 #include "scsi/passthrough/sg_io_answer.h"
+
+using namespace drive_answer;
 
 namespace {
 
@@ -33,7 +36,6 @@ enum opcode : std::uint8_t {
 constexpr std::uint8_t asc_unrecovered_read_error = 0x11;
 constexpr std::uint8_t asc_invalid_opcode = 0x20;
 constexpr std::uint8_t asc_lba_out_of_range = 0x21;
-constexpr std::uint8_t asc_invalid_field_in_cdb = 0x24;
 constexpr std::uint8_t asc_parameter_list_length = 0x1a;
 constexpr std::uint8_t asc_invalid_field_in_parameters = 0x26;
 constexpr std::uint8_t asc_illegal_mode_for_track = 0x64;
@@ -98,10 +100,6 @@ const command_shape* shape_of(std::uint8_t opcode) {
     return nullptr;
 }
 
-scsi_outcome illegal_request(std::uint8_t asc) {
-    return check_condition(sense_key_illegal_request, asc, 0);
-}
-
 scsi_outcome completed() {
     return {};
 }
@@ -113,30 +111,6 @@ scsi_outcome wrong_transfer_length() {
     outcome.what = scsi_outcome::kind::failed;
     outcome.status = sg_status_short_transfer;
     return outcome;
-}
-
-std::uint32_t big_endian(std::span<const std::uint8_t> cdb, std::size_t at, std::size_t width) {
-    std::uint32_t value = 0;
-    for (std::size_t i = 0; i < width; ++i) {
-        value = value << 8 | cdb[at + i];
-    }
-    return value;
-}
-
-void put_big_endian(std::uint8_t* out, std::uint32_t value, std::size_t width) {
-    for (std::size_t i = 0; i < width; ++i) {
-        out[i] = static_cast<std::uint8_t>(value >> (8 * (width - 1 - i)));
-    }
-}
-
-// An answer shorter than the allocation length: copy what fits and clear
-// the rest of the buffer.
-scsi_outcome answer_with(const scsi_request& request, const std::uint8_t* answer,
-                         std::size_t length, std::size_t allocation) {
-    const std::size_t n = std::min({length, allocation, request.data.size()});
-    std::memcpy(request.data.data(), answer, n);
-    std::fill(request.data.begin() + static_cast<std::ptrdiff_t>(n), request.data.end(), 0);
-    return completed();
 }
 
 }  // namespace
