@@ -28,6 +28,7 @@ serve() {
     echo 1 >"$store/enable"
     env "$@" VORKA_SCSI_LOG="/tmp/$name.served" \
         vorka-tcmu "$name" "$cue" 2>"/tmp/$name.tcmu" &
+    eval "pid_$name=\$!"
     # Creating the LUN starts the kernel's scan at once: the ring must be
     # served by then.
     for i in $(seq 100); do
@@ -208,6 +209,26 @@ case_kind() {
     succeeds_like_image "VORKA_IMAGE_DRIVE=$1" "$2" -f wav && [ -s /tmp/got/track04.wav ] &&
         grep -q "^55 10 " /tmp/got.log && diff /tmp/ref.log /tmp/got.log
 }
+# Taking the drives away as vorka-tcmu(8) says: the LUNs go, each
+# vorka-tcmu ends with status 0 on SIGTERM, the backstores go.
+case_teardown() {
+    local lun=0 name pid status
+    for name in plain atapi mmc damaged; do
+        rm "$tpg/lun/lun_$lun/$name" && rmdir "$tpg/lun/lun_$lun" || return 1
+        lun=$((lun + 1))
+    done
+    rmdir "$tpg" "$target/loopback/$wwn" || return 1
+    [ -z "$(ls /sys/bus/scsi/devices/ | grep ':0:1:')" ] || return 1
+    for name in plain atapi mmc damaged; do
+        eval "pid=\$pid_$name"
+        kill -TERM "$pid"
+        status=0
+        wait "$pid" || status=$?
+        echo "$name: status $status"
+        cat "/tmp/$name.tcmu"
+        [ "$status" = 0 ] && rmdir "$target/core/user_0/$name" || return 1
+    done
+}
 case_log() { succeeds_like_image "" "$1" -t 1-4 -f wav && diff /tmp/ref.log /tmp/got.log; }
 
 echo  # ends the firmware's last line on the console
@@ -233,4 +254,5 @@ check "atapi drive kind on $sr_atapi" case_kind atapi "$sr_atapi"
 check "mmc drive kind on $sr_mmc" case_kind mmc "$sr_mmc"
 check "VORKA_SCSI_LOG sequence on $sr" case_log "$sr"
 check "VORKA_SCSI_LOG sequence on $sg" case_log "$sg"
+check "the drives taken away, vorka-tcmu ends on SIGTERM" case_teardown
 echo "$passed passed, $failed failed"
