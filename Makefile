@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX ?= /usr/local
 SYSCONFDIR ?= $(PREFIX)/etc
 
-.PHONY: all build test asan fuzz demo release install uninstall package clean
+.PHONY: all build test asan fuzz demo kernel-test release install uninstall package clean
 
 all: build
 
@@ -31,6 +31,11 @@ demo:
 	cmake --preset default
 	cmake --build --preset default -j $(JOBS) --target vorka vorkfade vorka-mkimage
 	tools/demo.sh build/default/bin
+
+# vorka through a real Linux kernel: Debian's kernel under QEMU serves a disc
+# image through vorka-tcmu as /dev/sr0 and /dev/sg0 (needs root and apt-get).
+kernel-test:
+	tests/kernel/run.sh
 
 release:
 	cmake --preset release -DCMAKE_INSTALL_PREFIX=$(PREFIX) \
