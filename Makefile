@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX ?= /usr/local
 SYSCONFDIR ?= $(PREFIX)/etc
 
-.PHONY: all build test asan demo kernel-test release install uninstall package clean
+.PHONY: all build test asan fuzz demo kernel-test release install uninstall package clean
 
 all: build
 
@@ -19,7 +19,17 @@ asan:
 	cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan
 
-demo: build
+# Every libFuzzer target for FUZZ_SECONDS each (clang, ASan + UBSan).
+FUZZ_SECONDS ?= 30
+fuzz:
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS)
+	tools/fuzz.sh $(FUZZ_SECONDS)
+
+# Only what the demo runs, so that a first try does not wait for the tests.
+demo:
+	cmake --preset default
+	cmake --build --preset default -j $(JOBS) --target vorka vorkfade vorka-mkimage
 	tools/demo.sh build/default/bin
 
 # vorka through a real Linux kernel: Debian's kernel under QEMU serves a disc

@@ -1,10 +1,13 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
+#include <functional>
 #include <string>
 
 #include "common/blanks.h"
@@ -83,6 +86,96 @@ TEST(run_main, turns_requests_and_bad_alloc_into_statuses) {
         EXPECT_EQ(run_main([](int, char**) -> int { throw std::bad_alloc(); }, 1, argv), 1);
     });
     EXPECT_EQ(result.err, "vorka: Out of memory.\n");
+}
+
+namespace {
+
+// run_main in a child whose standard output and standard error go where
+// `place` puts them; the status it ends with.
+int run_main_in_child(const std::function<void()>& place, int (*body)(int, char**)) {
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        place();
+        static char arg0[] = "vorka";
+        char* argv[] = {arg0, nullptr};
+        ::_exit(run_main(body, 1, argv));
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+void put_on(int fd, const std::string& path, int flags) {
+    const int opened = ::open(path.c_str(), flags, 0644);
+    ::dup2(opened, fd);
+}
+
+// Standard error on a pipe whose reader has gone, SIGPIPE ignored as many
+// service managers leave it.
+void err_on_broken_pipe() {
+    int ends[2];
+    if (::pipe(ends) != 0) {
+        ::_exit(99);
+    }
+    ::close(ends[0]);
+    ::signal(SIGPIPE, SIG_IGN);
+    ::dup2(ends[1], 2);
+}
+
+}  // namespace
+
+// A run whose messages, listing or report could not be written has not
+// done its work, whatever its body returned.
+TEST(run_main, a_lost_standard_stream_ends_with_status_1) {
+    set_program_name("vorka");
+    temp_dir dir;
+    const std::string err = dir / "err";
+    const auto to_stdout = [](int, char**) {
+        std::fputs("listing\n", stdout);
+        return 0;
+    };
+    const auto to_stderr = [](int, char**) {
+        std::fputs("listing\n", stderr);
+        return 0;
+    };
+    const auto silent = [](int, char**) { return 0; };
+    const int create = O_WRONLY | O_CREAT | O_TRUNC;
+    const struct {
+        const char* what;
+        std::function<void()> place;
+        int (*body)(int, char**);
+        int status;
+        std::string err;
+    } cases[] = {
+        {"stdout full",
+         [&] {
+             put_on(1, "/dev/full", O_WRONLY);
+             put_on(2, err, create);
+         },
+         to_stdout, 1, "vorka: write(standard output): No space left on device\n"},
+        {"stderr full", [&] { put_on(2, "/dev/full", O_WRONLY); }, to_stderr, 1, ""},
+        {"stderr on a broken pipe", err_on_broken_pipe, to_stderr, 1, ""},
+        {"stderr closed", [] { ::close(2); }, to_stderr, 1, ""},
+        {"nothing written to full streams",
+         [&] {
+             put_on(1, "/dev/full", O_WRONLY);
+             put_on(2, "/dev/full", O_WRONLY);
+         },
+         silent, 0, ""},
+        {"stdout and stderr intact",
+         [&] {
+             put_on(1, "/dev/null", O_WRONLY);
+             put_on(2, err, create);
+         },
+         to_stderr, 0, "listing\n"},
+    };
+    for (const auto& c : cases) {
+        write_file(err, "");
+        EXPECT_EQ(run_main_in_child(c.place, c.body), c.status) << c.what;
+        EXPECT_EQ(read_file(err), c.err) << c.what;
+    }
 }
 
 TEST(write_all, writes_everything_or_reports_the_failure) {

@@ -44,18 +44,44 @@ void reserve_standard_descriptors() {
     }
 }
 
+namespace {
+
+// Whether what the program wrote to the stream all arrived: the buffer
+// empties and no earlier write failed.
+bool stream_intact(std::FILE* stream) {
+    return std::fflush(stream) == 0 && std::ferror(stream) == 0;
+}
+
+}  // namespace
+
+int check_standard_streams(int status) {
+    errno = 0;  // set only by a flush that fails now
+    const bool output_intact = stream_intact(stdout);
+    const int saved = errno;
+    if (!stream_intact(stderr)) {
+        return status != 0 ? status : 1;  // nowhere left to say so
+    }
+    if (output_intact || status != 0) {
+        return status;  // a failed run has printed its message already
+    }
+    std::fprintf(stderr, "%s: write(standard output): %s\n", program_name,
+                 std::strerror(saved != 0 ? saved : EIO));
+    return 1;
+}
+
 int run_main(int (*body)(int, char**), int argc, char** argv) {
     reserve_standard_descriptors();
+    int status = 1;
     try {
-        return body(argc, argv);
+        status = body(argc, argv);
     } catch (const exit_request& request) {
         if (request.signal != 0) {
             std::fflush(nullptr);
             end_by_signal(request.signal);
         }
-        return request.status;
+        status = request.status;
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "%s: Out of memory.\n", program_name);
-        return 1;
     }
+    return check_standard_streams(status);
 }

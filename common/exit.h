@@ -29,7 +29,14 @@ void* alloc_or_exit(std::uint64_t size);
 // fails as it would have.
 void reserve_standard_descriptors();
 
-// Reserves the standard descriptors, runs a program body and turns
-// exit_request and std::bad_alloc into the process status.  Both programs'
-// main functions are this call alone.
+// The status to end with once the standard streams are flushed: 1 when a
+// message, a listing or a report written to standard output or standard
+// error was lost (a full disk, a pipe whose reader has gone with SIGPIPE
+// ignored, a closed stream), otherwise `status`.  A loss of standard output
+// is reported on standard error when that still works.
+int check_standard_streams(int status);
+
+// Reserves the standard descriptors, runs a program body, turns
+// exit_request and std::bad_alloc into the process status and checks the
+// standard streams.  Both programs' main functions are this call alone.
 int run_main(int (*body)(int, char**), int argc, char** argv);

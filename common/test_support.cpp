@@ -15,10 +15,19 @@
 
 namespace fs = std::filesystem;
 
-temp_dir::temp_dir() {
+namespace {
+
+std::string default_temp_base() {
     const char* base = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/vorka-test-XXXXXX";
+    return base != nullptr && *base != '\0' ? base : "/tmp";
+}
+
+}  // namespace
+
+temp_dir::temp_dir() : temp_dir(default_temp_base()) {}
+
+temp_dir::temp_dir(const std::filesystem::path& base) {
+    std::string pattern = (base / "vorka-test-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) {
         throw std::runtime_error("mkdtemp failed");
     }

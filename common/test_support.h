@@ -13,6 +13,8 @@
 class temp_dir {
   public:
     temp_dir();
+    // The same inside another folder.
+    explicit temp_dir(const std::filesystem::path& base);
     ~temp_dir();
     temp_dir(const temp_dir&) = delete;
     temp_dir& operator=(const temp_dir&) = delete;

@@ -1,5 +1,9 @@
 #include "config/config.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -52,8 +56,34 @@ struct file_closer {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
+// The configuration file at the path, open for reading, or null when it
+// cannot be opened.  Opened without blocking, so that a FIFO in its place
+// cannot hold the program in open() waiting for a writer; anything but a
+// regular file (a FIFO, a device such as /dev/zero that never ends, a
+// folder) is refused.
+std::FILE* open_config_file(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return nullptr;
+    }
+    struct stat info;
+    if (::fstat(fd, &info) != 0) {
+        exit_with_errno(path.c_str());
+    }
+    if (!S_ISREG(info.st_mode)) {
+        ::close(fd);
+        std::fprintf(stderr, "%s: %s: not a regular file\n", program_name, path.c_str());
+        throw exit_request{1};
+    }
+    std::FILE* file = ::fdopen(fd, "r");
+    if (file == nullptr) {
+        exit_with_errno(path.c_str());
+    }
+    return file;
+}
+
 void read_config_file(const std::string& path, drive_entries& entries) {
-    const std::unique_ptr<std::FILE, file_closer> file(std::fopen(path.c_str(), "r"));
+    const std::unique_ptr<std::FILE, file_closer> file(open_config_file(path));
     if (!file) {
         return;  // a missing file is no error: the next place may hold entries
     }

@@ -1,8 +1,10 @@
 #include "config/config.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
+#include <functional>
 #include <string>
 
 #include "common/program_name.h"
@@ -209,13 +211,23 @@ TEST_F(config, no_entries_lists_the_places_searched) {
                   (dir / "comments").string() + "\n");
 }
 
-TEST_F(config, a_file_that_cannot_be_read_is_reported) {
-    std::filesystem::create_directory(dir / "rcdir");
-    drive_entries entries;
-    const auto result =
-        run_captured([&] { load_drive_configuration(entries, {(dir / "rcdir").string()}); });
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, "vorka: " + (dir / "rcdir").string() + ": Is a directory\n");
+// Only a regular file is read: a FIFO would block the open, /dev/zero
+// would never end, a folder cannot be read at all.
+TEST_F(config, a_file_that_is_no_regular_file_is_refused) {
+    const std::filesystem::path rc = dir / "rc";
+    const std::function<void()> make[] = {
+        [&] { std::filesystem::create_directory(rc); },
+        [&] { ASSERT_EQ(::mkfifo(rc.c_str(), 0644), 0); },
+        [&] { std::filesystem::create_symlink("/dev/zero", rc); },
+    };
+    for (const auto& make_rc : make) {
+        std::filesystem::remove_all(rc);
+        make_rc();
+        drive_entries entries;
+        const auto result = run_captured([&] { load_drive_configuration(entries, {rc.string()}); });
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err, "vorka: " + rc.string() + ": not a regular file\n");
+    }
 }
 
 TEST_F(config, the_system_file_lies_in_the_configured_folder) {

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <utility>
 
 #include "common/exit.h"
 #include "common/program_name.h"
@@ -17,11 +18,15 @@ passthrough_open_result open_passthrough(const std::string& path) {
     return open_platform_passthrough(path);
 }
 
-std::unique_ptr<scsi_device> open_drive(const std::string& path) {
+std::unique_ptr<scsi_device> open_drive(const std::string& path,
+                                        std::vector<source_file>* sources) {
     passthrough_open_result opened = open_passthrough(path);
     if (opened.device == nullptr) {
         std::fprintf(stderr, "%s: %s\n", program_name, opened.error.c_str());
         throw exit_request{1};
+    }
+    if (sources != nullptr) {
+        *sources = std::move(opened.sources);
     }
     return scsi_attach(std::move(opened.device));
 }

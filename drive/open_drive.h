@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "scsi/channel.h"
 #include "scsi/passthrough/passthrough.h"
@@ -12,5 +13,8 @@
 passthrough_open_result open_passthrough(const std::string& path);
 
 // Opens the drive named by the path as the command channel's device; on
-// failure prints "<program>: <why>" and ends the run with status 1.
-std::unique_ptr<scsi_device> open_drive(const std::string& path);
+// failure prints "<program>: <why>" and ends the run with status 1.  When
+// `sources` is given it receives the files the drive serves (a disc image's
+// cue sheet and BIN files; none for a real drive).
+std::unique_ptr<scsi_device> open_drive(const std::string& path,
+                                        std::vector<source_file>* sources = nullptr);

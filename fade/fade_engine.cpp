@@ -1,5 +1,6 @@
 #include "fade/fade_engine.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -68,6 +69,29 @@ void swap_to_host_order(std::int16_t* samples, std::size_t count) {
     }
 }
 
+// Holds back, while one block is written, the signals that end a run from
+// the terminal or the session.  The kernel stops copying a write into the
+// file when such a signal arrives, and a block cut short there would be
+// faded in its first pages only: a click that a second run cannot mend.
+// Held back, the signal ends the process when the block is whole.
+class interrupts_held {
+  public:
+    interrupts_held() {
+        sigset_t interrupts;
+        sigemptyset(&interrupts);
+        for (const int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+            sigaddset(&interrupts, s);
+        }
+        ::sigprocmask(SIG_BLOCK, &interrupts, &saved_);
+    }
+    ~interrupts_held() { ::sigprocmask(SIG_SETMASK, &saved_, nullptr); }
+    interrupts_held(const interrupts_held&) = delete;
+    interrupts_held& operator=(const interrupts_held&) = delete;
+
+  private:
+    sigset_t saved_;
+};
+
 // Scales the frames of one block, a run of equal gains at a time.
 void fade_frames(std::int16_t* samples, std::int64_t frames, gain_stepper& steps,
                  std::int32_t unity_gain) {
@@ -102,8 +126,11 @@ void fade_region(int fd, std::int32_t unity_gain, std::int64_t start_frame, std:
         swap_to_host_order(samples, static_cast<std::size_t>(frames * 2));
         fade_frames(samples, frames, steps, unity_gain);
         swap_to_host_order(samples, static_cast<std::size_t>(frames * 2));
-        seek_to_frame(fd, block_start);
-        write_all(fd, bytes, size, "write()");
+        {
+            const interrupts_held whole_block;
+            seek_to_frame(fd, block_start);
+            write_all(fd, bytes, size, "write()");
+        }
         block_start += frames;
         frames_left -= frames;
     }

@@ -63,9 +63,13 @@ void print_report(const char* path, std::int64_t size_frames, const fade_plan& p
     // The report comes before the work, also when stdout is a pipe.  A
     // report that cannot be written ends the run with the file untouched:
     // a fade reported as failed must not have happened, or running the
-    // command again would fade the audio twice.
+    // command again would fade the audio twice.  The same holds for the
+    // warning on standard error; its loss would fail the run at the end.
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
         exit_with_errno("write()");
+    }
+    if (std::ferror(stderr) != 0) {
+        throw exit_request{1};  // nowhere left to say why
     }
 }
 

@@ -173,6 +173,10 @@ TEST(vorkfade, prints_usage_with_status_0_unless_given_three_arguments) {
     const run_result program = run_program({"vorkfade"});
     EXPECT_EQ(program.status, 0);
     EXPECT_EQ(program.err, usage_text);
+    // A usage text that could not be written is no success.
+    const run_result lost =
+        run_program({"/bin/sh", "-c", "exec \"$0\" 2>/dev/full", program_path("vorkfade")});
+    EXPECT_EQ(lost.status, 1);
 }
 
 TEST(parse_offset, reads_both_forms_from_both_ends_of_a_ten_second_file) {
@@ -357,7 +361,10 @@ TEST(vorkfade, fails_untouched_when_the_report_cannot_be_written) {
     } cases[] = {
         {">/dev/full", 1, "vorkfade: write(): No space left on device\n"},
         {">&-", 1, "vorkfade: write(): Bad file descriptor\n"},
-        {"2>&-", 0, ""},
+        // The warning about the partial frame is lost: a failure, so the
+        // file must stay as it was.
+        {"2>&-", 1, ""},
+        {"2>/dev/full", 1, ""},
     };
     for (const auto& c : cases) {
         write_file(path, contents);
@@ -365,16 +372,17 @@ TEST(vorkfade, fails_untouched_when_the_report_cannot_be_written) {
         const run_result result =
             run_program({"/bin/sh", "-c", command, program_path("vorkfade"), path});
         EXPECT_EQ(result.status, c.status) << c.redirection;
-        EXPECT_EQ(result.err, std::string(c.status == 0 ? "" : warning) + c.err) << c.redirection;
-        const std::string after = read_file(path);
-        if (c.status == 0) {
-            // The warning about the partial frame went nowhere; frame 0 is
-            // silent and the rest is as it was.
-            EXPECT_EQ(first_difference(after, std::string(4, '\0') + contents.substr(4)), "same");
-        } else {
-            EXPECT_EQ(first_difference(after, contents), "same") << c.redirection;
-        }
+        const bool err_lost = c.redirection[0] == '2';
+        EXPECT_EQ(result.err, std::string(err_lost ? "" : warning) + c.err) << c.redirection;
+        EXPECT_EQ(first_difference(read_file(path), contents), "same") << c.redirection;
     }
+    // With nothing to warn about, a closed standard error loses nothing.
+    write_file(path, contents.substr(0, 400));
+    const run_result quiet = run_program(
+        {"/bin/sh", "-c", "exec \"$0\" 0 1 \"$1\" 2>&-", program_path("vorkfade"), path});
+    EXPECT_EQ(quiet.status, 0);
+    EXPECT_EQ(first_difference(read_file(path), std::string(4, '\0') + contents.substr(4, 396)),
+              "same");
 }
 
 TEST(gain_stepper, gives_the_worked_gains) {

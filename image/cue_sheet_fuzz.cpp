@@ -32,6 +32,12 @@ const std::vector<std::string>& bin_files() {
     return paths;
 }
 
+void check(bool holds) {
+    if (!holds) {
+        std::abort();
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -49,13 +55,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (image == nullptr) {
         return 0;
     }
-    // Every sector of a short disc must be readable both ways.
+    // Tracks in order, each starting on the disc.
+    const auto& tracks = image->tracks();
+    check(!tracks.empty());
+    for (std::size_t i = 0; i < tracks.size(); ++i) {
+        check(tracks[i].start < image->leadout());
+        check(i == 0 ||
+              (tracks[i].number > tracks[i - 1].number && tracks[i].start >= tracks[i - 1].start));
+    }
+    // Every sector of a short disc is readable both ways (the files keep
+    // the sizes they had when the image was opened), and is audio or data.
     std::vector<std::uint8_t> sector(raw_sector_bytes);
     const std::uint32_t last = std::min<std::uint32_t>(image->leadout(), 200);
     for (std::uint32_t lba = 0; lba < last; ++lba) {
-        image->read_raw(lba, 1, sector.data());
+        check(image->read_raw(lba, 1, sector.data()));
+        check(image->all_audio(lba, 1) != image->all_data(lba, 1));
         if (image->all_data(lba, 1)) {
-            image->read_user_data(lba, 1, sector.data());
+            check(image->read_user_data(lba, 1, sector.data()));
         }
     }
     return 0;

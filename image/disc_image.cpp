@@ -24,12 +24,20 @@ std::uint8_t mode_byte(track_mode mode) {
     return mode == track_mode::mode2_2352 ? 2 : 1;
 }
 
-// Reads the whole span, also across short reads; what lies beyond the end
-// of the file reads as zeros (a BIN may end inside its last sector).
-bool read_span(int fd, std::uint8_t* out, std::size_t length, std::uint64_t offset) {
+// Reads the whole span, also across short reads.  `file_bytes` is the
+// file's size when the image was opened: what lies beyond it reads as zeros
+// (a BIN may end inside its last sector), but a byte before it that is no
+// longer there is a failed read, for the file has shrunk since.
+bool read_span(int fd, std::uint8_t* out, std::size_t length, std::uint64_t offset,
+               std::uint64_t file_bytes) {
+    const std::size_t present =
+        offset >= file_bytes
+            ? 0
+            : static_cast<std::size_t>(std::min<std::uint64_t>(length, file_bytes - offset));
     std::size_t done = 0;
-    while (done < length) {
-        const ssize_t n = ::pread(fd, out + done, length - done, static_cast<off_t>(offset + done));
+    while (done < present) {
+        const ssize_t n =
+            ::pread(fd, out + done, present - done, static_cast<off_t>(offset + done));
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -37,11 +45,12 @@ bool read_span(int fd, std::uint8_t* out, std::size_t length, std::uint64_t offs
             return false;
         }
         if (n == 0) {
-            std::memset(out + done, 0, length - done);
-            break;
+            errno = EIO;
+            return false;
         }
         done += static_cast<std::size_t>(n);
     }
+    std::memset(out + present, 0, length - present);
     return true;
 }
 
@@ -62,8 +71,10 @@ std::string file_error(const std::string& cue_path, const cue_file& file, const 
 }
 
 // Opens a file that must be a regular file.  Non-blocking, so that a FIFO
-// named in its place fails here instead of waiting for a writer.
-int open_regular_file(const std::string& path, std::uint64_t& size, bool& regular) {
+// named in its place fails here instead of waiting for a writer.  Gives its
+// size and its identity.
+int open_regular_file(const std::string& path, std::uint64_t& size, source_file& identity,
+                      bool& regular) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     struct stat info;
     if (fd < 0 || ::fstat(fd, &info) != 0) {
@@ -80,6 +91,8 @@ int open_regular_file(const std::string& path, std::uint64_t& size, bool& regula
         return -1;
     }
     size = static_cast<std::uint64_t>(info.st_size);
+    identity = {path, static_cast<std::uint64_t>(info.st_dev),
+                static_cast<std::uint64_t>(info.st_ino)};
     return fd;
 }
 
@@ -87,10 +100,11 @@ int open_regular_file(const std::string& path, std::uint64_t& size, bool& regula
 // file (most often the BIN itself), and is not read into memory.
 constexpr std::uint64_t max_cue_sheet_bytes = 1 << 20;
 
-bool read_cue_text(const std::string& cue_path, std::string& text, std::string& error) {
+bool read_cue_text(const std::string& cue_path, std::string& text, source_file& identity,
+                   std::string& error) {
     std::uint64_t size = 0;
     bool regular = true;
-    const int fd = open_regular_file(cue_path, size, regular);
+    const int fd = open_regular_file(cue_path, size, identity, regular);
     if (fd < 0) {
         error = cue_path + ": " + (regular ? std::strerror(errno) : "not a regular file");
         return false;
@@ -101,7 +115,8 @@ bool read_cue_text(const std::string& cue_path, std::string& text, std::string& 
         return false;
     }
     text.resize(static_cast<std::size_t>(size));
-    const bool read = read_span(fd, reinterpret_cast<std::uint8_t*>(text.data()), text.size(), 0);
+    const bool read =
+        read_span(fd, reinterpret_cast<std::uint8_t*>(text.data()), text.size(), 0, size);
     const int saved = errno;
     ::close(fd);
     if (!read) {
@@ -125,7 +140,8 @@ void write_sector_header(std::uint32_t lba, std::uint8_t mode, std::uint8_t* out
 
 std::unique_ptr<disc_image> disc_image::open(const std::string& cue_path, std::string& error) {
     std::string text;
-    if (!read_cue_text(cue_path, text, error)) {
+    source_file cue_identity;
+    if (!read_cue_text(cue_path, text, cue_identity, error)) {
         return nullptr;
     }
     cue_parse_result parsed = parse_cue_sheet(text, cue_path);
@@ -133,7 +149,11 @@ std::unique_ptr<disc_image> disc_image::open(const std::string& cue_path, std::s
         error = parsed.error;
         return nullptr;
     }
-    return from_sheet(parsed.sheet, cue_path, error);
+    std::unique_ptr<disc_image> image = from_sheet(parsed.sheet, cue_path, error);
+    if (image != nullptr) {
+        image->sources_.insert(image->sources_.begin(), cue_identity);
+    }
+    return image;
 }
 
 std::unique_ptr<disc_image> disc_image::from_sheet(const cue_sheet& sheet,
@@ -144,7 +164,8 @@ std::unique_ptr<disc_image> disc_image::from_sheet(const cue_sheet& sheet,
     for (const cue_file& file : sheet.files) {
         std::uint64_t size = 0;
         bool regular = true;
-        const int fd = open_regular_file(file.path, size, regular);
+        source_file identity;
+        const int fd = open_regular_file(file.path, size, identity, regular);
         if (fd < 0) {
             error = regular ? file_error(cue_path, file, "cannot open")
                             : cue_path + " line " + std::to_string(file.line) + ": \"" + file.name +
@@ -152,6 +173,7 @@ std::unique_ptr<disc_image> disc_image::from_sheet(const cue_sheet& sheet,
             return nullptr;
         }
         image->fds_.push_back(fd);
+        image->sources_.push_back(identity);
         sizes.push_back(size);
     }
 
@@ -217,6 +239,7 @@ std::unique_ptr<disc_image> disc_image::from_sheet(const cue_sheet& sheet,
             const cue_region& region = sheet.regions[item.region];
             extent.mode = sheet.tracks[region.track].mode;
             extent.fd = image->fds_[region.file];
+            extent.file_bytes = sizes[region.file];
             extent.byte_offset = places[item.region].byte;
             extent.big_endian = sheet.files[region.file].big_endian;
             region_first[item.region] = lba;
@@ -290,7 +313,8 @@ bool disc_image::read_raw(std::uint32_t lba, std::uint32_t count, std::uint8_t* 
             // out front to back; each sector's bytes move only forwards.
             std::uint8_t* packed = out + bytes - std::size_t{n} * user_data_bytes;
             if (!read_span(e.fd, packed, std::size_t{n} * user_data_bytes,
-                           e.byte_offset + std::uint64_t{lba - e.first} * user_data_bytes)) {
+                           e.byte_offset + std::uint64_t{lba - e.first} * user_data_bytes,
+                           e.file_bytes)) {
                 return false;
             }
             for (std::uint32_t i = 0; i < n; ++i) {
@@ -303,7 +327,8 @@ bool disc_image::read_raw(std::uint32_t lba, std::uint32_t count, std::uint8_t* 
             }
         } else {
             if (!read_span(e.fd, out, bytes,
-                           e.byte_offset + std::uint64_t{lba - e.first} * raw_sector_bytes)) {
+                           e.byte_offset + std::uint64_t{lba - e.first} * raw_sector_bytes,
+                           e.file_bytes)) {
                 return false;
             }
             if (e.big_endian && e.mode == track_mode::audio) {
@@ -326,7 +351,7 @@ bool disc_image::read_user_data(std::uint32_t lba, std::uint32_t count, std::uin
             std::memset(out, 0, std::size_t{n} * user_data_bytes);
         } else if (e.mode == track_mode::mode1_2048) {
             if (!read_span(e.fd, out, std::size_t{n} * user_data_bytes,
-                           e.byte_offset + first * user_data_bytes)) {
+                           e.byte_offset + first * user_data_bytes, e.file_bytes)) {
                 return false;
             }
         } else {
@@ -334,7 +359,7 @@ bool disc_image::read_user_data(std::uint32_t lba, std::uint32_t count, std::uin
                 e.mode == track_mode::mode2_2352 ? mode2_user_data_at : header_end;
             for (std::uint32_t i = 0; i < n; ++i) {
                 if (!read_span(e.fd, out + std::size_t{i} * user_data_bytes, user_data_bytes,
-                               e.byte_offset + (first + i) * raw_sector_bytes + at)) {
+                               e.byte_offset + (first + i) * raw_sector_bytes + at, e.file_bytes)) {
                     return false;
                 }
             }

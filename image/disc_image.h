@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "image/cue_sheet.h"
+#include "scsi/passthrough/passthrough.h"
 
 inline constexpr std::uint32_t raw_sector_bytes = 2352;
 inline constexpr std::uint32_t user_data_bytes = 2048;
@@ -25,6 +26,7 @@ struct image_extent {
     track_mode mode = track_mode::audio;
     int fd = -1;  // -1 for made-up sectors
     std::uint64_t byte_offset = 0;
+    std::uint64_t file_bytes = 0;  // the file's size when the image was opened
     bool big_endian = false;
 };
 
@@ -41,6 +43,8 @@ class disc_image {
     disc_image(const disc_image&) = delete;
     disc_image& operator=(const disc_image&) = delete;
 
+    // The cue sheet (when the image was opened from one) and every FILE.
+    const std::vector<source_file>& sources() const { return sources_; }
     const std::vector<image_track>& tracks() const { return tracks_; }
     std::uint32_t leadout() const { return leadout_; }
     track_mode mode_at(std::uint32_t lba) const;
@@ -61,6 +65,7 @@ class disc_image {
     const image_extent& extent_at(std::uint32_t lba) const;
 
     std::vector<int> fds_;
+    std::vector<source_file> sources_;
     std::vector<image_track> tracks_;
     std::vector<image_extent> extents_;
     std::uint32_t leadout_ = 0;

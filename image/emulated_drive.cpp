@@ -448,6 +448,7 @@ passthrough_open_result open_emulated_drive(const std::string& cue_path) {
     }
     std::unique_ptr<disc_image> image = disc_image::open(cue_path, result.error);
     if (image != nullptr) {
+        result.sources = image->sources();
         result.device =
             std::make_unique<emulated_drive>(std::move(image), std::move(medium_errors), kind);
     }

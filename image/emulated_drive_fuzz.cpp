@@ -1,7 +1,8 @@
 // libFuzzer target: a run of arbitrary commands to the emulated drive.  Each
 // command is taken from the input as: direction (1 byte), data length
 // (2 bytes), CDB length (1 byte), the CDB, and for data going out the bytes
-// sent.
+// sent.  A refusal must carry sense data, and audio that READ CD returns
+// must be the image's.
 
 #include <algorithm>
 #include <cstdint>
@@ -13,11 +14,7 @@
 
 namespace {
 
-std::string built_cue() {
-    char folder[] = "/tmp/vorka-fuzz-XXXXXX";
-    if (::mkdtemp(folder) == nullptr) {
-        std::abort();
-    }
+disc_spec disc_spec_for_fuzzing() {
     disc_spec spec;
     spec.tracks = {
         {.mode = track_mode::audio, .sectors = 40, .pre_emphasis = true},
@@ -30,7 +27,52 @@ std::string built_cue() {
          .motorola = true,
          .cut_bytes = 100},
     };
-    return build_disc(folder, spec).cue.string();
+    return spec;
+}
+
+const built_disc& disc() {
+    static const built_disc built = [] {
+        char folder[] = "/tmp/vorka-fuzz-XXXXXX";
+        if (::mkdtemp(folder) == nullptr) {
+            std::abort();
+        }
+        return build_disc(folder, disc_spec_for_fuzzing());
+    }();
+    return built;
+}
+
+void check(bool holds) {
+    if (!holds) {
+        std::abort();
+    }
+}
+
+// A READ CD of audio sectors (expected type CD-DA, user data) that the drive
+// completed must have returned the image's samples.
+void check_audio_read(const scsi_request& request, const scsi_outcome& outcome) {
+    const auto cdb = request.cdb;
+    if (outcome.what != scsi_outcome::kind::completed || cdb.size() < 12 || cdb[0] != 0xbe ||
+        cdb[1] != 0x04 || cdb[9] != 0x10) {
+        return;
+    }
+    const std::uint32_t lba =
+        static_cast<std::uint32_t>(cdb[2]) << 24 | cdb[3] << 16 | cdb[4] << 8 | cdb[5];
+    const std::uint32_t count = static_cast<std::uint32_t>(cdb[6]) << 16 | cdb[7] << 8 | cdb[8];
+    check(request.data.size() == std::size_t{count} * 2352);
+    std::uint8_t expected[2352];
+    for (std::uint32_t i = 0; i < count; ++i) {
+        check(lba + i < disc().leadout);
+        expected_raw_sector(disc(), lba + i, expected);
+        check(std::equal(expected, expected + 2352, request.data.begin() + i * 2352));
+    }
+}
+
+// Every refusal carries fixed-format sense data, as drives answer.
+void check_sense(const scsi_outcome& outcome) {
+    if (outcome.what == scsi_outcome::kind::status_error) {
+        check(outcome.sense_length >= 14 && outcome.sense_length <= outcome.sense.size());
+        check((outcome.sense[0] & 0x7f) == 0x70);
+    }
 }
 
 struct reader {
@@ -42,7 +84,7 @@ struct reader {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const std::string cue = built_cue();
+    static const std::string cue = disc().cue.string();
     passthrough_open_result opened = open_emulated_drive(cue);
     if (opened.device == nullptr) {
         std::abort();
@@ -65,9 +107,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             in.at += n;
         }
         const scsi_outcome outcome = opened.device->send(request);
-        if (outcome.sense_length > outcome.sense.size()) {
-            std::abort();
-        }
+        check_sense(outcome);
+        check_audio_read(request, outcome);
     }
     return 0;
 }

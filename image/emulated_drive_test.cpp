@@ -289,6 +289,39 @@ TEST_F(emulated_drive_test, listed_sectors_answer_medium_error) {
     EXPECT_TRUE(completed(send(bad, read_cd_cdb(103, 26), 26 * 2352)));
 }
 
+// A BIN that becomes shorter while it is read (rewritten by another
+// program, a download started again): the sectors it has lost are sectors
+// the drive cannot read, not silence.  Only the bytes a file lacked when the
+// image was opened read as zeros.
+TEST_F(emulated_drive_test, sectors_a_bin_lost_after_opening_are_unrecovered_read_errors) {
+    const struct {
+        const char* file;
+        std::uintmax_t cut;  // bytes taken off its end
+        std::uint32_t last_whole, first_lost;
+        bool user_data;  // read as 2048-byte blocks, else as raw 2352-byte ones
+    } cases[] = {
+        {"disc-01.bin", 1176, 648, 649, false},          // audio, half a sector
+        {"disc-02.bin", 2000, 708, 709, true},           // MODE1/2352, user data only
+        {"disc-03.bin", 2 * 2048 - 10, 777, 778, true},  // MODE1/2048
+        {"disc-03.bin", 0, 777, 778, false},             // the same, as raw sectors
+        {"disc-06.bin", 1, 1055, 1056, false},  // ended inside its last sector, now earlier
+    };
+    const std::array<int, 3> medium_error{3, 0x11, 0};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.file) + " less " + std::to_string(c.cut));
+        const std::filesystem::path bin = dir / c.file;
+        std::filesystem::resize_file(bin, std::filesystem::file_size(bin) - c.cut);
+        const std::uint32_t block = c.user_data ? 2048 : 2352;
+        select_block_length(0x00, block);
+        const auto read = [&](std::uint32_t lba, int count) {
+            return send(*drive, read10_cdb(0x28, lba, count), count * block).outcome;
+        };
+        EXPECT_EQ(read(c.last_whole, 1).what, scsi_outcome::kind::completed);
+        EXPECT_EQ(sense_of(read(c.first_lost, 1)), medium_error);
+        EXPECT_EQ(sense_of(read(c.last_whole, 2)), medium_error);
+    }
+}
+
 TEST(emulated_drive, medium_error_list_syntax) {
     sector_ranges ranges;
     EXPECT_TRUE(parse_sector_ranges("7,10-12,300", ranges));

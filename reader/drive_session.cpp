@@ -40,12 +40,13 @@ int run_with_device(reader_run& run, scsi_device& device) {
     }
     const drive_entry& entry = identify_drive(run, device);
     settle_read_parameters(run.settings, entry);
-    run_extraction({run.settings, run.selection, device, entry});
+    run_extraction({run.settings, run.selection, device, entry, now_us, run.drive_sources});
     return 0;
 }
 
 int run_with_drive(reader_run& run) {
     catch_interrupts();
-    const std::unique_ptr<scsi_device> device = open_drive(run.settings.device_path);
+    const std::unique_ptr<scsi_device> device =
+        open_drive(run.settings.device_path, &run.drive_sources);
     return run_with_device(run, *device);
 }

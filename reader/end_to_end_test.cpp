@@ -1,7 +1,12 @@
 // The built vorka on generated disc images, through its command line.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -91,9 +96,10 @@ TEST_F(vorka_on_image, closed_standard_streams_never_receive_the_audio_file) {
         "exec '" + program_path("vorka") + "' -d '" + disc.cue.string() + "' -t 2-3 -f wav -o ";
     const std::string home_setting = "HOME=" + home.path().string();
 
+    // The listing it could not print makes the status 1; the file is whole.
     run_result r =
         run_program({"/bin/sh", "-c", base + "'" + out("all.%s") + "' >&- 2>&-"}, {home_setting});
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 1);
     EXPECT_EQ(read_bytes(out("all.wav")), wav + payload);
 
     r = run_program({"/bin/sh", "-c", base + "- >&-"}, {home_setting});
@@ -235,6 +241,115 @@ TEST_F(vorka_on_image, output_failures_are_reported) {
         EXPECT_EQ(r.status, 1) << c.output;
         EXPECT_EQ(r.err, c.err) << c.output;
     }
+}
+
+// A FIFO in place of ~/.vorkarc used to hold the program in its open for
+// ever, and a link to /dev/zero kept it reading empty lines for ever, even
+// for -V.  The run is given ten seconds to say so.
+TEST_F(vorka_on_image, a_configuration_file_that_is_no_regular_file_is_refused_at_once) {
+    const fs::path rc = home / ".vorkarc";
+    const std::function<void()> make[] = {
+        [&] { ASSERT_EQ(::mkfifo(rc.c_str(), 0644), 0); },
+        [&] { fs::create_symlink("/dev/zero", rc); },
+        [&] { fs::create_symlink("/dev/null", rc); },
+        [&] { fs::create_directory(rc); },
+    };
+    for (const auto& make_rc : make) {
+        fs::remove_all(rc);
+        make_rc();
+        const run_result r = run_program({"/usr/bin/timeout", "10", program_path("vorka"), "-V"},
+                                         {"HOME=" + home.path().string()});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "vorka: " + rc.string() + ": not a regular file\n");
+    }
+}
+
+// The status of a program run with standard error on a pipe whose reader
+// has gone and SIGPIPE ignored, as many service managers start programs.
+int status_with_stderr_on_broken_pipe(const std::vector<std::string>& argv,
+                                      const std::string& home) {
+    int ends[2];
+    if (::pipe(ends) != 0) {
+        return -1;
+    }
+    ::close(ends[0]);
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::signal(SIGPIPE, SIG_IGN);
+        ::dup2(ends[1], 2);
+        ::setenv("HOME", home.c_str(), 1);
+        std::vector<char*> args;
+        for (const std::string& arg : argv) {
+            args.push_back(const_cast<char*>(arg.c_str()));
+        }
+        args.push_back(nullptr);
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    ::close(ends[1]);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// For -i the listing is the product: a listing that went nowhere is a
+// failed run, and so is a rip whose messages were lost.
+TEST_F(vorka_on_image, a_listing_that_cannot_be_written_ends_with_status_1) {
+    const std::string vorka_path = program_path("vorka");
+    const std::string cue = disc.cue.string();
+    for (const char* options : {"-iq", "-i", "-q -v -o /dev/null"}) {
+        const run_result full = run_program(
+            {"/bin/sh", "-c", std::string("exec \"$0\" ") + options + " -d \"$1\" 2>/dev/full",
+             vorka_path, cue},
+            {"HOME=" + home.path().string()});
+        EXPECT_EQ(full.status, 1) << options;
+    }
+    EXPECT_EQ(status_with_stderr_on_broken_pipe({vorka_path, "-iq", "-d", cue}, home.path()), 1);
+    // Nothing printed, nothing lost.
+    EXPECT_EQ(status_with_stderr_on_broken_pipe({vorka_path, "-q", "-d", cue, "-o", "/dev/null"},
+                                                home.path()),
+              0);
+}
+
+// "vorka -d disc.cue -o disc.bin" used to truncate the image it was about to
+// read and rip the zeros.  Whatever name leads to a file of the image, the
+// run stops before it opens any file for writing.
+TEST_F(vorka_on_image, an_output_file_that_is_a_file_of_the_disc_image_is_refused) {
+    const fs::path image = work / "image";
+    const std::string bin = (image / "disc-01.bin").string();
+    const std::string cue = disc.cue.string();
+    fs::create_symlink(bin, work / "link.bin");
+    fs::create_hard_link(bin, work / "hard.bin");
+    const bytes bin_before = read_bytes(bin);
+    const std::string cue_before = read_file(cue);
+    const struct {
+        std::vector<std::string> args;
+        std::string output, source;
+    } cases[] = {
+        {{"-o", bin}, bin, bin},
+        {{"-o", cue, "-f", "wav"}, cue, cue},
+        {{"-o", out("link.bin")}, out("link.bin"), bin},
+        {{"-s", "10", "-e", "20", "-o", out("hard.bin")}, out("hard.bin"), bin},
+        // Track 2's file would be written first: it must not be created.
+        {{"-t", "2,1", "-o", (image / "disc-%02d.bin").string()}, bin, bin},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args{"-q"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const run_result r = vorka(args);
+        EXPECT_EQ(r.status, 1) << c.output;
+        EXPECT_EQ(r.err, "vorka: Output file \"" + c.output + "\" is the disc image file \"" +
+                             c.source + "\"; it would be overwritten before it is read.\n");
+        EXPECT_FALSE(fs::exists(image / "disc-02.bin"));
+        ASSERT_EQ(read_bytes(bin), bin_before) << c.output;
+        ASSERT_EQ(read_file(cue), cue_before) << c.output;
+    }
+    // Only the tracks that are read count, and a listing writes nothing.
+    EXPECT_EQ(vorka({"-q", "-t", "2", "-o", (image / "disc-%02d.bin").string()}).status, 0);
+    EXPECT_EQ(vorka({"-iq", "-o", bin}).status, 0);
+    EXPECT_EQ(read_bytes(bin), bin_before);
 }
 
 TEST_F(vorka_on_image, reset_sends_the_data_defaults_only) {

@@ -5,12 +5,15 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "common/exit.h"
 #include "common/interrupt.h"
 #include "output/format.h"
 #include "output/listing.h"
 #include "output/track_name.h"
+#include "reader/output_guard.h"
 #include "reader/startup.h"
 #include "scsi/read_mode.h"
 #include "scsi/toc.h"
@@ -114,6 +117,25 @@ std::int64_t planned_sectors(const run_state& s) {
         }
     }
     return total;
+}
+
+// Every file the run will open for writing: the single file, or the file of
+// each selected track on the disc.
+std::vector<std::string> output_files(const run_state& s) {
+    if (s.index_only() || s.output_name == "-") {
+        return {};
+    }
+    if (!writes_file_per_track(s.settings, s.output_name)) {
+        return {s.output_name};
+    }
+    std::vector<std::string> names;
+    for (int i = 0; i < s.run.selection.count; ++i) {
+        const int t = s.run.selection.indexes[i];
+        if (t < s.table.track_count) {
+            names.push_back(format_track_name(s.output_name, t + 1));
+        }
+    }
+    return names;
 }
 
 void choose_output(run_state& s) {
@@ -264,6 +286,7 @@ void run_extraction(const extraction_run& run) {
     s.progress.planned_sectors = planned_sectors(s);
     s.output_name = expand_output_name(s.settings.output_name, s.format);
     s.settings.output_name = s.output_name;
+    refuse_output_over_sources(output_files(s), run.sources);
     choose_output(s);
     if (!s.quiet()) {
         print_listing_header(s.settings.kbps);

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 
 #include "config/drive_entry.h"
@@ -18,6 +19,8 @@ struct extraction_run {
     const drive_entry& entry;
     // Where times come from; tests put a clock of their own here.
     std::function<std::int64_t()> clock = now_us;
+    // Files the drive serves, which no output file may be.
+    std::span<const source_file> sources = {};
 };
 
 // Reads the table of contents, chooses the output, lists and extracts the

@@ -4,6 +4,7 @@
 #include "config/drive_entry.h"
 #include "reader/options.h"
 #include "reader/settings.h"
+#include "scsi/passthrough/passthrough.h"
 
 // The state of one reader run; every step takes what it needs from here.
 struct reader_run {
@@ -12,6 +13,9 @@ struct reader_run {
     drive_entries drives;
     config_search_list config_places = default_config_search_list();
     option_parser parser;
+    // The files the opened drive serves (a disc image's), which no output
+    // may overwrite.
+    std::vector<source_file> drive_sources;
 };
 
 // The start-up steps, in the order vorka_main runs them.  Each either

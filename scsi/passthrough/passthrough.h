@@ -6,6 +6,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 // The narrow interface between the command channel and whatever carries
 // SCSI commands to a drive: the kernel (SG_IO on Linux) or the emulated
@@ -43,7 +44,16 @@ class passthrough {
     virtual scsi_outcome send(const scsi_request& request) = 0;
 };
 
+// A file whose bytes the drive serves, as a disc image's cue sheet and BIN
+// files are: writing audio over it would destroy what is being read.
+struct source_file {
+    std::string path;  // as it was opened
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+};
+
 struct passthrough_open_result {
     std::unique_ptr<passthrough> device;  // null when opening failed
     std::string error;                    // why, printed after the program name
+    std::vector<source_file> sources;     // none for a real drive
 };
