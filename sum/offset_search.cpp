@@ -31,7 +31,7 @@ struct track_slide {
 bool first_window(const audio_file& stream, std::int64_t window_start, counted_positions counted,
                   std::uint32_t& v1, std::uint32_t& plain, std::uint64_t& nonzero) {
     const std::uint64_t length = counted.last - counted.first + 1;
-    const auto block = std::make_unique<std::uint32_t[]>(block_frames);
+    const auto block = std::make_unique_for_overwrite<std::uint32_t[]>(block_frames);
     auto* bytes = reinterpret_cast<std::uint8_t*>(block.get());
     v1 = plain = 0;
     nonzero = 0;
@@ -97,7 +97,7 @@ bool slide_track(const audio_file& stream, std::int64_t base, counted_positions 
 // The v2 sum of the track at one offset, computed in full.
 bool v2_at(const audio_file& stream, std::int64_t first, std::uint64_t frames,
            counted_positions counted, std::uint32_t& v2) {
-    const auto block = std::make_unique<std::uint32_t[]>(block_frames);
+    const auto block = std::make_unique_for_overwrite<std::uint32_t[]>(block_frames);
     auto* bytes = reinterpret_cast<std::uint8_t*>(block.get());
     accuraterip_sum sum(counted);
     for (std::uint64_t done = 0; done < frames;) {

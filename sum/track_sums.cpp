@@ -23,7 +23,7 @@ void frame_values(const std::uint8_t* bytes, std::size_t count, std::uint32_t* v
 
 bool sum_track(const audio_file& file, counted_positions counted, track_sums& sums) {
     // The values are read in place on a little-endian machine.
-    const auto block = std::make_unique<std::uint32_t[]>(block_frames);
+    const auto block = std::make_unique_for_overwrite<std::uint32_t[]>(block_frames);
     auto* const bytes = reinterpret_cast<std::uint8_t*>(block.get());
     accuraterip_sum accuraterip(counted);
     std::uint32_t crc = 0;
