@@ -1,14 +1,14 @@
-# What `make install` puts where: the two programs, their manual pages and the
+# What `make install` puts where: the three programs, their manual pages and the
 # system-wide drive configuration file.  Also the `uninstall` target and the
 # Debian package (cmake/package.cmake).
 
 set(VORKA_SHIPPED_CONFIG ${PROJECT_SOURCE_DIR}/config/vorkarc)
 
-install(TARGETS vorka vorkfade RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS vorka vorkfade vorkasum RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # The pages name the system configuration file; an installed page must name
 # the file this build reads, which a package moves to /etc.
-foreach(page vorka.1 vorkfade.1 vorkarc.5)
+foreach(page vorka.1 vorkfade.1 vorkasum.1 vorkarc.5)
   set(source ${PROJECT_SOURCE_DIR}/man/${page})
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
   file(READ ${source} text)
