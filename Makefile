@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX ?= /usr/local
 SYSCONFDIR ?= $(PREFIX)/etc
 
-.PHONY: all build test asan demo release install uninstall package clean
+.PHONY: all build test asan demo kernel-test release install uninstall package clean
 
 all: build
 
@@ -21,6 +21,11 @@ asan:
 
 demo: build
 	tools/demo.sh build/default/bin
+
+# vorka through a real Linux kernel: Debian's kernel under QEMU serves a disc
+# image through vorka-tcmu as /dev/sr0 and /dev/sg0 (needs root and apt-get).
+kernel-test:
+	tests/kernel/run.sh
 
 release:
 	cmake --preset release -DCMAKE_INSTALL_PREFIX=$(PREFIX) \

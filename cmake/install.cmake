@@ -1,14 +1,23 @@
-# What `make install` puts where: the three programs, their manual pages and the
-# system-wide drive configuration file.  Also the `uninstall` target and the
+# What `make install` puts where: the three programs (and vorka-tcmu on
+# Linux), their manual pages and the system-wide drive configuration file.
+# Also the `uninstall` target and the
 # Debian package (cmake/package.cmake).
 
 set(VORKA_SHIPPED_CONFIG ${PROJECT_SOURCE_DIR}/config/vorkarc)
 
 install(TARGETS vorka vorkfade vorkasum RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
+# On Linux, the tool that makes a disc image a CD drive of the kernel; root's.
+set(vorka_pages vorka.1 vorkfade.1 vorkasum.1 vorkarc.5)
+if(TARGET vorka-tcmu)
+  install(TARGETS vorka-tcmu RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})
+  install(FILES ${PROJECT_SOURCE_DIR}/man/vorka-tcmu.8
+          DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
+endif()
+
 # The pages name the system configuration file; an installed page must name
 # the file this build reads, which a package moves to /etc.
-foreach(page vorka.1 vorkfade.1 vorkasum.1 vorkarc.5)
+foreach(page ${vorka_pages})
   set(source ${PROJECT_SOURCE_DIR}/man/${page})
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
   file(READ ${source} text)

@@ -5,8 +5,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "image/drive_answer.h"
 #include "scsi/passthrough/sense.h"
 #include "scsi/passthrough/sg_io_answer.h"
+
+using namespace drive_answer;
 
 namespace {
 
@@ -15,8 +18,14 @@ enum opcode : std::uint8_t {
     op_inquiry = 0x12,
     op_mode_select6 = 0x15,
     op_mode_sense6 = 0x1a,
+    op_prevent_allow_removal = 0x1e,
+    op_read_capacity = 0x25,
     op_read10 = 0x28,
     op_read_toc = 0x43,
+    op_get_configuration = 0x46,
+    op_get_event_status = 0x4a,
+    op_read_disc_information = 0x51,
+    op_read_track_information = 0x52,
     op_mode_select10 = 0x55,
     op_mode_sense10 = 0x5a,
     op_read_cd = 0xbe,
@@ -27,7 +36,6 @@ enum opcode : std::uint8_t {
 constexpr std::uint8_t asc_unrecovered_read_error = 0x11;
 constexpr std::uint8_t asc_invalid_opcode = 0x20;
 constexpr std::uint8_t asc_lba_out_of_range = 0x21;
-constexpr std::uint8_t asc_invalid_field_in_cdb = 0x24;
 constexpr std::uint8_t asc_parameter_list_length = 0x1a;
 constexpr std::uint8_t asc_invalid_field_in_parameters = 0x26;
 constexpr std::uint8_t asc_illegal_mode_for_track = 0x64;
@@ -68,17 +76,28 @@ constexpr command_shape command_shapes[] = {
     {op_read_cdda, 12, data_direction::in},
 };
 
+// What an operating system's CD driver asks besides (emulated_drive_probe.cpp).
+constexpr command_shape probe_command_shapes[] = {
+    {op_prevent_allow_removal, 6, data_direction::none},
+    {op_read_capacity, 10, data_direction::in},
+    {op_get_configuration, 10, data_direction::in},
+    {op_get_event_status, 10, data_direction::in},
+    {op_read_disc_information, 10, data_direction::in},
+    {op_read_track_information, 10, data_direction::in},
+};
+
 const command_shape* shape_of(std::uint8_t opcode) {
     for (const command_shape& shape : command_shapes) {
         if (shape.opcode == opcode) {
             return &shape;
         }
     }
+    for (const command_shape& shape : probe_command_shapes) {
+        if (shape.opcode == opcode) {
+            return &shape;
+        }
+    }
     return nullptr;
-}
-
-scsi_outcome illegal_request(std::uint8_t asc) {
-    return check_condition(sense_key_illegal_request, asc, 0);
 }
 
 scsi_outcome completed() {
@@ -92,30 +111,6 @@ scsi_outcome wrong_transfer_length() {
     outcome.what = scsi_outcome::kind::failed;
     outcome.status = sg_status_short_transfer;
     return outcome;
-}
-
-std::uint32_t big_endian(std::span<const std::uint8_t> cdb, std::size_t at, std::size_t width) {
-    std::uint32_t value = 0;
-    for (std::size_t i = 0; i < width; ++i) {
-        value = value << 8 | cdb[at + i];
-    }
-    return value;
-}
-
-void put_big_endian(std::uint8_t* out, std::uint32_t value, std::size_t width) {
-    for (std::size_t i = 0; i < width; ++i) {
-        out[i] = static_cast<std::uint8_t>(value >> (8 * (width - 1 - i)));
-    }
-}
-
-// An answer shorter than the allocation length: copy what fits and clear
-// the rest of the buffer.
-scsi_outcome answer_with(const scsi_request& request, const std::uint8_t* answer,
-                         std::size_t length, std::size_t allocation) {
-    const std::size_t n = std::min({length, allocation, request.data.size()});
-    std::memcpy(request.data.data(), answer, n);
-    std::fill(request.data.begin() + static_cast<std::ptrdiff_t>(n), request.data.end(), 0);
-    return completed();
 }
 
 }  // namespace
@@ -205,15 +200,29 @@ scsi_outcome emulated_drive::send(const scsi_request& request) {
             return read_cdda(request, big_endian(request.cdb, 2, 4), big_endian(request.cdb, 6, 4));
         case op_read_cdda_nec:
             return read_cdda(request, big_endian(request.cdb, 2, 4), big_endian(request.cdb, 7, 2));
+        case op_read_capacity:
+            return read_capacity(request);
+        case op_get_configuration:
+            return get_configuration(request);
+        case op_get_event_status:
+            return get_event_status(request);
+        case op_read_disc_information:
+            return read_disc_information(request);
+        case op_read_track_information:
+            return read_track_information(request);
         default:
-            return completed();  // TEST UNIT READY: the image is always loaded
+            // TEST UNIT READY: the image is always loaded; PREVENT ALLOW
+            // MEDIUM REMOVAL: there is no tray to lock.
+            return completed();
     }
 }
 
 scsi_outcome emulated_drive::inquiry(const scsi_request& request) {
-    // Only the standard data: no vital product data pages.
     constexpr std::uint8_t evpd = 0x01;
-    if ((request.cdb[1] & evpd) != 0 || request.cdb[2] != 0) {
+    if ((request.cdb[1] & evpd) != 0) {
+        return inquiry_vpd(request);
+    }
+    if (request.cdb[2] != 0) {
         return illegal_request(asc_invalid_field_in_cdb);
     }
     std::uint8_t answer[36] = {};
@@ -229,7 +238,14 @@ scsi_outcome emulated_drive::inquiry(const scsi_request& request) {
 }
 
 scsi_outcome emulated_drive::read_toc(const scsi_request& request) {
-    if ((request.cdb[2] & 0x0f) != 0) {
+    // The format is in byte 2, or in the top bits of byte 9 in the older
+    // form that CD drivers still send.
+    const std::uint8_t format =
+        (request.cdb[2] & 0x0f) != 0 ? request.cdb[2] & 0x0f : request.cdb[9] >> 6;
+    if (format == 1) {
+        return read_toc_sessions(request);
+    }
+    if (format != 0) {
         return illegal_request(asc_invalid_field_in_cdb);
     }
     const bool msf = (request.cdb[1] & 0x02) != 0;
@@ -313,22 +329,27 @@ scsi_outcome emulated_drive::set_block_format(std::span<const std::uint8_t> desc
 }
 
 scsi_outcome emulated_drive::mode_sense(const scsi_request& request) {
-    std::uint8_t answer[mode_parameter_bytes] = {};
-    answer[0] = mode_parameter_bytes - 1;  // mode data length
+    std::uint8_t answer[mode_parameter_bytes + capabilities_page_bytes] = {};
+    std::size_t length = mode_parameter_bytes;
     answer[3] = block_descriptor_bytes;
     answer[4] = density_;
     put_big_endian(answer + 9, block_length_, 3);
+    length += mode_pages(request.cdb[2], answer + length);
+    answer[0] = static_cast<std::uint8_t>(length - 1);  // mode data length
     const std::size_t allocation = request.cdb[4];
-    return answer_with(request, answer, sizeof answer, allocation);
+    return answer_with(request, answer, length, allocation);
 }
 
 scsi_outcome emulated_drive::mode_sense10(const scsi_request& request) {
-    std::uint8_t answer[mode_header10_bytes + block_descriptor_bytes] = {};
-    put_big_endian(answer, sizeof answer - 2, 2);  // mode data length
+    std::uint8_t answer[mode_header10_bytes + block_descriptor_bytes + capabilities_page_bytes] =
+        {};
+    std::size_t length = mode_header10_bytes + block_descriptor_bytes;
     answer[7] = block_descriptor_bytes;
     answer[8] = density_;
     put_big_endian(answer + 13, block_length_, 3);
-    return answer_with(request, answer, sizeof answer, big_endian(request.cdb, 7, 2));
+    length += mode_pages(request.cdb[2], answer + length);
+    put_big_endian(answer, static_cast<std::uint32_t>(length - 2), 2);  // mode data length
+    return answer_with(request, answer, length, big_endian(request.cdb, 7, 2));
 }
 
 scsi_outcome emulated_drive::check_range(std::uint32_t lba, std::uint32_t count) const {

@@ -47,6 +47,20 @@ class emulated_drive : public passthrough {
     scsi_outcome read_cdda(const scsi_request& request, std::uint32_t lba, std::uint32_t count);
     scsi_outcome check_range(std::uint32_t lba, std::uint32_t count) const;
 
+    // What a CD driver asks when it probes and opens the drive
+    // (emulated_drive_probe.cpp).
+    scsi_outcome inquiry_vpd(const scsi_request& request);
+    scsi_outcome read_toc_sessions(const scsi_request& request);
+    // The mode pages that MODE SENSE appends for its page code (byte 2):
+    // the capabilities page 2Ah, alone or among all pages (3Fh).
+    static constexpr std::size_t capabilities_page_bytes = 22;
+    static std::size_t mode_pages(std::uint8_t page_code, std::uint8_t* out);
+    scsi_outcome read_capacity(const scsi_request& request);
+    scsi_outcome get_configuration(const scsi_request& request);
+    scsi_outcome get_event_status(const scsi_request& request);
+    scsi_outcome read_disc_information(const scsi_request& request);
+    scsi_outcome read_track_information(const scsi_request& request);
+
     std::unique_ptr<disc_image> image_;
     sector_ranges medium_errors_;
     drive_kind kind_;

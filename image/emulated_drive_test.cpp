@@ -231,8 +231,8 @@ TEST_F(emulated_drive_test, malformed_commands_are_refused) {
     };
     const row rows[] = {
         {"INQUIRY cut short", {0x12}, data_direction::in, 64, {5, 0x24, 0}},
-        {"INQUIRY for a vital product data page",
-         {0x12, 1, 0x80, 0, 64, 0},
+        {"INQUIRY for a vital product data page the drive does not have",
+         {0x12, 1, 0xc0, 0, 64, 0},
          data_direction::in,
          64,
          {5, 0x24, 0}},

@@ -91,21 +91,7 @@ void log_command(const scsi_device& device, const scsi_request& request,
     if (device.log == nullptr) {
         return;
     }
-    // Appended piece by piece: GCC 12 at -O3 reports a false -Wrestrict on
-    // `" " + std::string` (the release build treats it as an error).
-    std::string line = hex_bytes(request.cdb);
-    line += " | ";
-    line += direction_name(request.direction);
-    line += ' ';
-    line += std::to_string(request.data.size());
-    if (request.direction == data_direction::out && !request.data.empty()) {
-        line += ' ';
-        line += hex_bytes(request.data);
-    }
-    line += " | ";
-    line += outcome_text(outcome);
-    line += '\n';
-    std::fputs(line.c_str(), device.log);
+    std::fputs(scsi_log_line(request, outcome).c_str(), device.log);
     std::fflush(device.log);
 }
 
@@ -143,6 +129,24 @@ void explain_refused_vendor_command(const cdb_bytes& cdb, int system_error) {
 }
 
 }  // namespace
+
+std::string scsi_log_line(const scsi_request& request, const scsi_outcome& outcome) {
+    // Appended piece by piece: GCC 12 at -O3 reports a false -Wrestrict on
+    // `" " + std::string` (the release build treats it as an error).
+    std::string line = hex_bytes(request.cdb);
+    line += " | ";
+    line += direction_name(request.direction);
+    line += ' ';
+    line += std::to_string(request.data.size());
+    if (request.direction == data_direction::out && !request.data.empty()) {
+        line += ' ';
+        line += hex_bytes(request.data);
+    }
+    line += " | ";
+    line += outcome_text(outcome);
+    line += '\n';
+    return line;
+}
 
 scsi_device::~scsi_device() {
     if (log != nullptr) {

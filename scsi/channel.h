@@ -81,3 +81,6 @@ scsi_outcome scsi_try(scsi_device& device, const cdb_bytes& cdb, std::size_t len
                             message_kind kind);
 
 void scsi_close(scsi_device& device);
+
+// One line of the VORKA_SCSI_LOG file: "<cdb> | <direction> <length>[ <bytes out>] | <outcome>\n".
+std::string scsi_log_line(const scsi_request& request, const scsi_outcome& outcome);
