@@ -1,13 +1,14 @@
-# What `make install` puts where: the two programs (and vorka-tcmu on Linux),
-# their manual pages and the system-wide drive configuration file.  Also the `uninstall` target and the
+# What `make install` puts where: the three programs (and vorka-tcmu on
+# Linux), their manual pages and the system-wide drive configuration file.
+# Also the `uninstall` target and the
 # Debian package (cmake/package.cmake).
 
 set(VORKA_SHIPPED_CONFIG ${PROJECT_SOURCE_DIR}/config/vorkarc)
 
-install(TARGETS vorka vorkfade RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS vorka vorkfade vorkasum RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # On Linux, the tool that makes a disc image a CD drive of the kernel; root's.
-set(vorka_pages vorka.1 vorkfade.1 vorkarc.5)
+set(vorka_pages vorka.1 vorkfade.1 vorkasum.1 vorkarc.5)
 if(TARGET vorka-tcmu)
   install(TARGETS vorka-tcmu RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})
   install(FILES ${PROJECT_SOURCE_DIR}/man/vorka-tcmu.8

@@ -6,13 +6,16 @@ set(CPACK_PACKAGE_NAME vorka)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "vorka developers")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-    "read digital audio from CDs and CUE/BIN images; fade raw PCM")
+    "read digital audio from CDs and CUE/BIN images; fade raw PCM; check rips")
 set(CPACK_PACKAGE_DESCRIPTION
     "vorka reads the audio tracks of a CD, or of a CUE/BIN disc image, through
 the SCSI pass-through and writes them as raw PCM, WAV, AIFF or AU, one file
 per track or one stream to a file or standard output.  Drive quirks come
 from a configuration file matched against the drive's identity.
-vorkfade puts an exact fade-in or fade-out into a raw PCM file in place.")
+vorkfade puts an exact fade-in or fade-out into a raw PCM file in place.
+vorkasum prints the freedb, MusicBrainz and AccurateRip IDs of a disc and the
+CRC32 and AccurateRip checksums of its rip, checks them against an AccurateRip
+database entry and finds the read offset of a drive.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "vorka developers")
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "scsi/toc.h"
+
+// The sectors an enhanced CD leaves between its audio session and the data
+// track of its second session: the first session's lead-out (6750), the
+// second's lead-in (4500) and the data track's pregap (150).
+inline constexpr std::int64_t session_gap_sectors = 11400;
+
+// What the disc identifiers and checksums need of the table of contents.
+// Tracks are numbered from 1; start[track_count] is the lead-out.
+struct disc_layout {
+    int track_count = 0;    // every track, a data track included
+    int audio_tracks = 0;   // tracks 1 to audio_tracks are audio
+    bool enhanced = false;  // audio tracks, then one data track
+    std::array<std::int64_t, max_disc_tracks + 1> start{};
+    // Where the audio of the last audio track ends: the lead-out, or on an
+    // enhanced CD the end of the first session, session_gap_sectors before
+    // the data track (where the data track starts, on a disc image that
+    // keeps no gap between the sessions).
+    std::int64_t audio_end = 0;
+
+    std::int64_t leadout() const { return start[track_count]; }
+    // The sectors of an audio track (1-based).
+    std::int64_t first_sector(int track) const { return start[track - 1]; }
+    std::int64_t end_sector(int track) const {
+        return track == audio_tracks ? audio_end : start[track];
+    }
+    std::uint64_t frames(int track) const;
+    // Frames from the start of track 1 to the end of the last audio track.
+    std::uint64_t audio_frames() const;
+};
+
+// Builds the layout of a pure audio CD or an enhanced CD.  Anything else (no
+// tracks, addresses out of order, a data track before an audio track) gives
+// false and the reason in `error`.
+bool make_disc_layout(const track_table& table, disc_layout& layout, std::string& error);

@@ -1,0 +1,369 @@
+// The built vorkasum on generated disc images and files, through its
+// command line, held against the independent computation in
+// independent_sums.py.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <sstream>
+
+#include "common/test_support.h"
+#include "sum/accuraterip.h"
+#include "sum/sum_test_util.h"
+#include "tools/disc_builder.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string source_path(const std::string& relative) {
+    const char* root = std::getenv("VORKA_SOURCE_DIR");
+    return std::string(root != nullptr ? root : ".") + "/" + relative;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// A test-pattern disc of three audio tracks (20, 30 and 25 sectors), with
+// a data track behind the session gap when enhanced.
+class vorkasum_on_disc : public ::testing::Test {
+  protected:
+    void build(bool enhanced) {
+        disc_spec spec;
+        spec.tracks = {{.sectors = 20}, {.sectors = 30}, {.sectors = 25}};
+        if (enhanced) {
+            spec.tracks.push_back({.mode = track_mode::mode1_2352, .sectors = 40, .pregap = 11400});
+        }
+        disc = build_disc(dir.path(), spec);
+    }
+    void SetUp() override { build(false); }
+
+    std::string track_audio(int track) const {
+        return pattern_audio(disc.starts[track - 1], track_sectors[track - 1]);
+    }
+    std::string path(const std::string& name) const { return dir / name; }
+
+    // Track files in these formats, from track 1 on; returns their paths.
+    std::vector<std::string> write_tracks(const std::vector<std::string>& formats) {
+        std::vector<std::string> paths;
+        for (std::size_t i = 0; i < formats.size(); ++i) {
+            paths.push_back(path("track" + std::to_string(i + 1) + "." + formats[i]));
+            write_file(paths.back(), as_format(formats[i], track_audio(static_cast<int>(i) + 1)));
+        }
+        return paths;
+    }
+
+    run_result vorkasum(std::vector<std::string> args,
+                        const std::vector<std::string>& environment = {}) {
+        args.insert(args.begin(), {"vorkasum", "-d", disc.cue.string()});
+        return run_program(args, environment);
+    }
+
+    // What the independent computation prints for this disc and, with the
+    // files given, their tracks (raw little-endian copies under the same
+    // names in a folder of their own).
+    std::string independent(const std::vector<std::string>& files) {
+        // Debian's python3, which .ci/run installs.
+        std::vector<std::string> args = {"/usr/bin/python3",
+                                         source_path("sum/independent_sums.py")};
+        if (disc.starts.size() == 4) {
+            args.push_back("--enhanced");
+        }
+        for (std::uint32_t start : disc.starts) {
+            args.push_back(std::to_string(start));
+        }
+        args.push_back(std::to_string(disc.leadout));
+        args.push_back("--");
+        fs::create_directory(dir / "raw");
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            const std::string raw = (dir / "raw" / fs::path(files[i]).filename()).string();
+            write_file(raw, track_audio(static_cast<int>(i) + 1));
+            args.push_back(raw);
+        }
+        const run_result run = run_program(args);
+        EXPECT_EQ(run.status, 0) << run.err;
+        std::string out = run.out;
+        const std::string raw_folder = (dir / "raw").string() + "/";
+        for (std::size_t at; (at = out.find(raw_folder)) != std::string::npos;) {
+            out.replace(at, raw_folder.size(), dir.path().string() + "/");
+        }
+        return out;
+    }
+
+    // An entry holding the disc's true sums: a v1 block (confidence 12)
+    // and a v2 block (confidence 5), with track `wrong` altered in both.
+    std::string write_entry(int wrong = 0) {
+        const disc_layout layout = layout_of_disc();
+        std::vector<test_ar_track> v1;
+        std::vector<test_ar_track> v2;
+        for (int track = 1; track <= 3; ++track) {
+            const std::string audio = track_audio(track);
+            std::vector<std::uint32_t> frames(audio.size() / 4);
+            std::memcpy(frames.data(), audio.data(), audio.size());
+            accuraterip_sum sum(accuraterip_positions(frames.size(), track == 1, track == 3));
+            sum.add(frames.data(), frames.size());
+            const std::uint32_t change = track == wrong ? 1 : 0;
+            v1.push_back({12, sum.v1() + change});
+            v2.push_back({5, sum.v2() + change});
+        }
+        const accuraterip_ids ids = accuraterip_disc_ids(layout);
+        const std::string entry = path("dBAR-" + accuraterip_name(ids) + ".bin");
+        write_file(entry, ar_block_bytes(ids, v1) + ar_block_bytes(ids, v2));
+        return entry;
+    }
+
+    disc_layout layout_of_disc() const {
+        track_table table;
+        table.track_count = static_cast<int>(disc.starts.size());
+        for (std::size_t i = 0; i < disc.starts.size(); ++i) {
+            table.track_start[i] = disc.starts[i];
+            table.track_type[i] = i == 3 ? 0x14 : 0x10;
+        }
+        table.track_start[disc.starts.size()] = disc.leadout;
+        return layout_of(table);
+    }
+
+    temp_dir dir;
+    built_disc disc;
+    const std::uint32_t track_sectors[3] = {20, 30, 25};
+};
+
+TEST_F(vorkasum_on_disc, prints_what_the_independent_computation_gives) {
+    for (bool enhanced : {false, true}) {
+        build(enhanced);
+        const std::vector<std::string> files = write_tracks({"wav", "aiff", "au"});
+        const std::string expected = independent(files);
+        EXPECT_EQ(lines_of(expected).size(), 7u) << expected;
+        run_result run = vorkasum({});
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.out, expected.substr(0, run.out.size()));
+        EXPECT_EQ(lines_of(run.out).size(), 4u);
+        run = vorkasum(files);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.err, "");
+        EXPECT_EQ(run.out, expected) << (enhanced ? "enhanced" : "audio");
+    }
+    // The values the independent computation must give for this disc, as
+    // Debian's whipper gives them.
+    build(false);
+    const std::string known = independent(write_tracks({"wav", "wav", "wav"}));
+    EXPECT_EQ(lines_of(known)[2], "accuraterip 003-00000091-000001eb-06000103");
+    EXPECT_EQ(lines_of(known)[4].substr(0, 40), "track 1 11760 c9a7b3bd bd7caf91 bf6b2098");
+}
+
+TEST_F(vorkasum_on_disc, reads_raw_pcm_in_the_byte_order_given) {
+    const std::string expected = independent(write_tracks({"wav", "wav", "wav"}));
+    for (const char* format : {"pcm", "mcp"}) {
+        const std::vector<std::string> files = write_tracks({format, format, format});
+        const run_result run = vorkasum({"-f", format, files[0], files[1], files[2]});
+        EXPECT_EQ(run.status, 0) << run.err;
+        std::string out = run.out;
+        for (std::size_t at;
+             (at = out.find(std::string(".") + format + "\n")) != std::string::npos;) {
+            out.replace(at, std::strlen(format) + 1, ".wav");
+        }
+        EXPECT_EQ(out, expected) << format;
+    }
+    // Without -f a raw file is refused: it has no header to go by.
+    const run_result run = vorkasum({path("track1.mcp")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "vorkasum: " + path("track1.mcp") +
+                           ": not a WAV, AIFF or AU file (give -f pcm or -f mcp for raw PCM)\n");
+}
+
+TEST_F(vorkasum_on_disc, reports_bad_files_and_still_sums_the_others) {
+    const std::vector<std::string> files = write_tracks({"wav", "wav", "wav"});
+    std::string shorter = read_file(files[1]);
+    shorter.resize(shorter.size() - 4);
+    write_file(files[1], shorter);
+    fs::remove(files[2]);
+    const run_result run = vorkasum(files);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "vorkasum: " + files[1] + ": 17639 samples, but track 2 has 17640\n" +
+                           "vorkasum: " + files[2] + ": No such file or directory\n");
+    const auto lines = lines_of(run.out);
+    ASSERT_EQ(lines.size(), 5u) << run.out;
+    EXPECT_EQ(lines[4], "track 1 11760 c9a7b3bd bd7caf91 bf6b2098 " + files[0]);
+}
+
+TEST_F(vorkasum_on_disc, the_first_track_option_places_the_files) {
+    const std::vector<std::string> files = write_tracks({"wav", "wav", "wav"});
+    const auto all = lines_of(vorkasum(files).out);
+    run_result run = vorkasum({"-t", "2", files[1], files[2]});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(lines_of(run.out),
+              (std::vector<std::string>{all[0], all[1], all[2], all[3], all[5], all[6]}));
+    run = vorkasum({"-t", "3", files[1], files[2]});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "vorkasum: 2 files from track 3 on, but the disc has 3 audio tracks\n");
+}
+
+TEST_F(vorkasum_on_disc, checks_the_tracks_against_a_database_entry) {
+    const std::vector<std::string> files = write_tracks({"wav", "wav", "wav"});
+    const std::string entry = write_entry();
+    run_result run = vorkasum({"--accuraterip", entry, files[0], files[1], files[2]});
+    EXPECT_EQ(run.status, 0) << run.err;
+    auto lines = lines_of(run.out);
+    ASSERT_EQ(lines.size(), 10u) << run.out;
+    EXPECT_EQ(lines[5], "verify 1 match 12 5");
+    EXPECT_EQ(lines[7], "verify 2 match 12 5");
+    EXPECT_EQ(lines[9], "verify 3 match 12 5");
+
+    run = vorkasum({"-a", write_entry(2), files[0], files[1], files[2]});
+    EXPECT_EQ(run.status, 1);
+    lines = lines_of(run.out);
+    ASSERT_EQ(lines.size(), 10u) << run.out;
+    EXPECT_EQ(lines[7], "verify 2 mismatch 0 0");
+    EXPECT_EQ(lines[9], "verify 3 match 12 5");
+}
+
+TEST_F(vorkasum_on_disc, refuses_entries_it_cannot_use_after_printing_the_identifiers) {
+    const std::vector<std::string> files = write_tracks({"wav", "wav", "wav"});
+    const std::string entry = write_entry();
+    const std::string good = read_file(entry);
+    const std::string cut = path("cut.bin");
+    write_file(cut, good.substr(0, good.size() - 1));
+    std::string foreign = good;
+    foreign[1] ^= 1;  // id1
+    const std::string other = path("other.bin");
+    write_file(other, foreign);
+    const struct {
+        std::string entry;
+        std::string message;
+    } cases[] = {
+        {cut, cut + ": the AccurateRip entry is truncated: the block at byte 40 needs 40 bytes, "
+                    "39 are left"},
+        {other, other + ": the AccurateRip entry is for another disc: the block at byte 0 is for "
+                        "003-00000090-000001eb-06000103, this disc is "
+                        "003-00000091-000001eb-06000103"},
+        {path("none.bin"), path("none.bin") + ": No such file or directory"},
+    };
+    for (const auto& c : cases) {
+        const run_result run = vorkasum({"-a", c.entry, files[0]});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, "vorkasum: " + c.message + "\n");
+        EXPECT_EQ(lines_of(run.out).size(), 4u) << run.out;
+    }
+}
+
+TEST_F(vorkasum_on_disc, finds_the_read_offset_of_a_whole_disc_stream) {
+    const std::string entry = write_entry();
+    std::string audio = track_audio(1) + track_audio(2) + track_audio(3);
+    // A drive that reads 6 samples late: every sample arrives 6 places on.
+    const std::string stream = std::string(24, '\0') + audio.substr(0, audio.size() - 24);
+    write_file(path("disc.wav"), as_format("wav", stream));
+    run_result run = vorkasum({"-a", entry, "--offsets", path("disc.wav")});
+    EXPECT_EQ(run.status, 0) << run.err;
+    auto lines = lines_of(run.out);
+    ASSERT_EQ(lines.size(), 5u) << run.out;
+    EXPECT_EQ(lines[4], "offset +6 3 3 3");
+
+    // An entry of other audio matches at no offset.
+    write_file(path("other.wav"), as_format("wav", swapped(stream)));
+    run = vorkasum({"-a", entry, "--offsets", path("other.wav")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(lines_of(run.out).size(), 4u);
+    EXPECT_EQ(run.err, "vorkasum: no read offset from -2940 to +2940 matches every track\n");
+
+    write_file(path("short.wav"), as_format("wav", stream.substr(4)));
+    run = vorkasum({"-a", entry, "--offsets", path("short.wav")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "vorkasum: " + path("short.wav") +
+                           ": 44099 samples, but the disc's audio has 44100\n");
+}
+
+TEST_F(vorkasum_on_disc, checks_what_vorka_rips) {
+    // vorka itself rips the image: per-track WAV files and the whole disc
+    // as one AU stream, read with the shipped drive configuration.
+    temp_dir home;
+    write_file(home / ".vorkarc", read_file(source_path("config/vorkarc")));
+    const std::vector<std::string> environment = {"HOME=" + home.path().string()};
+    run_result rip =
+        run_program({"vorka", "-q", "-d", disc.cue.string(), "-f", "wav", "-o", path("rip%02d.%s")},
+                    environment);
+    ASSERT_EQ(rip.status, 0) << rip.err;
+    rip = run_program({"vorka", "-q", "-d", disc.cue.string(), "-f", "au", "-o", path("disc.%s")},
+                      environment);
+    ASSERT_EQ(rip.status, 0) << rip.err;
+    const std::string entry = write_entry();
+    run_result run =
+        vorkasum({"-a", entry, path("rip01.wav"), path("rip02.wav"), path("rip03.wav")});
+    EXPECT_EQ(run.status, 0) << run.err << run.out;
+    run = vorkasum({"-a", entry, "--offsets", path("disc.au")});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(lines_of(run.out).back(), "offset +0 3 3 3");
+}
+
+TEST_F(vorkasum_on_disc, sends_only_read_toc) {
+    const std::string log = path("scsi.log");
+    const run_result run = vorkasum({}, {"VORKA_SCSI_LOG=" + log});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(read_file(log), "43 00 00 00 00 00 01 08 00 00 | in 2048 | ok\n");
+}
+
+TEST_F(vorkasum_on_disc, refuses_a_disc_without_these_identifiers) {
+    disc_spec spec;
+    spec.name = "mixed";
+    spec.tracks = {{.mode = track_mode::mode1_2352, .sectors = 30}, {.sectors = 30}};
+    const built_disc mixed = build_disc(dir.path(), spec);
+    const run_result run = run_program({"vorkasum", "-d", mixed.cue.string()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "vorkasum: " + mixed.cue.string() +
+                           ": track 1 is a data track: only audio CDs and enhanced CDs (audio "
+                           "tracks, then one data track) have these identifiers\n");
+    EXPECT_EQ(run.out, "");
+}
+
+TEST(vorkasum, command_line_mistakes_print_the_usage) {
+    const struct {
+        std::vector<std::string> args;
+        const char* message;  // before the usage text; null: none
+        int status;
+    } cases[] = {
+        {{"vorkasum"}, nullptr, 1},
+        {{"vorkasum", "-x"}, "vorkasum: unknown option -x\n", 1},
+        {{"vorkasum", "--bogus"}, "vorkasum: unknown option --bogus\n", 1},
+        {{"vorkasum", "-d"}, "vorkasum: option -d needs an argument\n", 1},
+        {{"vorkasum", "-f", "flac", "a"},
+         "vorkasum: unknown format \"flac\" (wav, aiff, au, pcm or mcp)\n",
+         1},
+        {{"vorkasum", "-t", "0", "a"},
+         "vorkasum: -t needs a track number from 1 to 99, not \"0\"\n",
+         1},
+        {{"vorkasum", "--offsets", "disc.wav"},
+         "vorkasum: --offsets needs -a entry and exactly one file, the whole disc, and no -t\n",
+         1},
+        {{"vorkasum", "-a", "entry.bin"},
+         "vorkasum: -a needs the files of the tracks to check\n",
+         1},
+    };
+    for (const auto& c : cases) {
+        const run_result run = run_program(c.args);
+        EXPECT_EQ(run.status, c.status) << c.args.back();
+        const std::string message = c.message != nullptr ? c.message : "";
+        EXPECT_EQ(run.err.substr(0, message.size()), message);
+        EXPECT_EQ(run.err.substr(message.size(), 17), "Usage:  vorkasum ") << run.err;
+        EXPECT_EQ(run.out, "");
+    }
+    const run_result help = run_program({"vorkasum", "-h"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.substr(0, 17), "Usage:  vorkasum ");
+    EXPECT_EQ(help.err, "");
+}
+
+TEST(vorkasum, a_device_that_cannot_be_opened_is_named) {
+    const run_result run = run_program({"vorkasum", "-d", "/nonexistent/sr0"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "vorkasum: /nonexistent/sr0: No such file or directory\n");
+    EXPECT_EQ(run.out, "");
+}
+
+}  // namespace
