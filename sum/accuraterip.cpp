@@ -14,9 +14,13 @@ counted_positions accuraterip_positions(std::uint64_t track_frames, bool first_t
     return counted;
 }
 
+namespace {
+
 // Compiled for AVX2 too and chosen at run time: the loop is the hot spot of
-// the checksum run, and the vector form is several times faster.
-__attribute__((target_clones("avx2", "default"))) weighted_halves weighted_sum(
+// the checksum run, and the vector form is several times faster.  Kept
+// inside this file: clang 14 gives a cloned function no symbol that other
+// files can link against.
+__attribute__((target_clones("avx2", "default"))) weighted_halves weighted_sum_cloned(
     const std::uint32_t* frames, std::size_t count, std::uint32_t multiplier) {
     std::uint32_t low = 0;
     std::uint32_t high = 0;
@@ -27,6 +31,13 @@ __attribute__((target_clones("avx2", "default"))) weighted_halves weighted_sum(
         high += static_cast<std::uint32_t>(product >> 32);
     }
     return {low, high};
+}
+
+}  // namespace
+
+weighted_halves weighted_sum(const std::uint32_t* frames, std::size_t count,
+                             std::uint32_t multiplier) {
+    return weighted_sum_cloned(frames, count, multiplier);
 }
 
 void accuraterip_sum::add(const std::uint32_t* frames, std::size_t count) {
