@@ -17,6 +17,12 @@ struct image_track {
     bool pre_emphasis = false;
     std::uint32_t start = 0;  // address of INDEX 01
     int session = 1;
+    // Where the track's pregap (INDEX 00, or sectors made up by PREGAP)
+    // begins; the same as `start` for a track without one.
+    std::uint32_t pregap_start = 0;
+    std::vector<std::uint32_t> indexes;  // INDEX 01, 02, ...: their addresses
+    std::string isrc;                    // 12 characters, or empty
+    cd_text_fields text;
 };
 
 // One session of the disc: its tracks from `first_track` (an index into
@@ -69,6 +75,9 @@ class disc_image {
     const std::vector<image_session>& sessions() const { return sessions_; }
     // The first sector of the run that lies between two sessions, if any.
     bool in_session_gap(std::uint32_t lba, std::uint32_t count, std::uint32_t& first) const;
+    // The media catalog number (13 digits, or empty) and the disc's CD-Text.
+    const std::string& catalog() const { return catalog_; }
+    const cd_text_fields& text() const { return text_; }
     track_mode mode_at(std::uint32_t lba) const;
     // Whether every sector of the run is audio, or data; a sector between
     // sessions is neither.
@@ -93,6 +102,8 @@ class disc_image {
     std::vector<image_extent> extents_;
     std::vector<image_session> sessions_;
     std::uint32_t leadout_ = 0;
+    std::string catalog_;
+    cd_text_fields text_;
 };
 
 // The 16 bytes that start a raw data sector: sync pattern, address in BCD
