@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -409,6 +410,12 @@ class vorkasum_on_pipes : public vorkasum_on_disc {
     // Writes `contents` into the FIFO once a reader has it open.
     std::thread writer(const std::string& fifo, std::string contents) {
         return std::thread([fifo, contents = std::move(contents)] {
+            // A reader that stops early leaves the write with EPIPE; the
+            // signal stays with this thread and goes with it.
+            sigset_t pipe_signal;
+            sigemptyset(&pipe_signal);
+            sigaddset(&pipe_signal, SIGPIPE);
+            pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
             for (int tries = 0; tries < 2000; ++tries) {
                 const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
                 if (fd >= 0) {
