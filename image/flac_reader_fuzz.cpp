@@ -5,7 +5,6 @@
 // gives what the file gives; a seek lands on the samples the reading in
 // order found there.
 
-#include <FLAC/stream_decoder.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -20,6 +19,7 @@
 #include <vector>
 
 #include "image/flac_reader.h"
+#include "image/flac_test_util.h"
 
 namespace {
 
@@ -81,38 +81,6 @@ read_whole read_all(std::unique_ptr<flac_reader> reader) {
     return result;
 }
 
-// libFLAC's own count of the samples the bytes decode to, or nothing when
-// it fails.
-std::optional<std::uint64_t> decoded_samples(const std::uint8_t* data, std::size_t size) {
-    struct source {
-        const std::uint8_t* data;
-        std::size_t size;
-        std::size_t at = 0;
-        std::uint64_t samples = 0;
-    } state{data, size};
-    FLAC__StreamDecoder* decoder = FLAC__stream_decoder_new();
-    FLAC__stream_decoder_init_stream(
-        decoder,
-        [](const FLAC__StreamDecoder*, FLAC__byte buffer[], std::size_t* bytes, void* client) {
-            auto& s = *static_cast<source*>(client);
-            *bytes = std::min(*bytes, s.size - s.at);
-            std::memcpy(buffer, s.data + s.at, *bytes);
-            s.at += *bytes;
-            return *bytes == 0 ? FLAC__STREAM_DECODER_READ_STATUS_END_OF_STREAM
-                               : FLAC__STREAM_DECODER_READ_STATUS_CONTINUE;
-        },
-        nullptr, nullptr, nullptr, nullptr,
-        [](const FLAC__StreamDecoder*, const FLAC__Frame* frame, const FLAC__int32* const[],
-           void* client) {
-            static_cast<source*>(client)->samples += frame->header.blocksize;
-            return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
-        },
-        nullptr, [](const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus, void*) {}, &state);
-    const bool went = FLAC__stream_decoder_process_until_end_of_stream(decoder);
-    FLAC__stream_decoder_delete(decoder);
-    return went ? std::optional(state.samples) : std::nullopt;
-}
-
 // The bytes through a pipe, the first `taken` of them already read by
 // whoever recognised the format.
 read_whole through_pipe(const std::uint8_t* data, std::size_t size, std::size_t taken) {
@@ -146,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const read_whole file = read_all(flac_reader::open(scratch_file(), error));
     check(file.opened || !error.empty());
     if (file.clean) {
-        check(decoded_samples(data, size) == file.frames);
+        check(decoded_flac_samples(data, size) == file.frames);
     }
 
     const read_whole piped = through_pipe(data, size, size / 3);

@@ -6,7 +6,6 @@
 // more by libFLAC on its own); what a pipe delivers cleanly, the same bytes
 // in a file deliver too.
 
-#include <FLAC/stream_decoder.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -20,6 +19,7 @@
 #include <vector>
 
 #include "common/program_name.h"
+#include "image/flac_test_util.h"
 #include "sum/audio_file.h"
 
 namespace {
@@ -81,46 +81,6 @@ read_whole read_all(audio_file& file) {
     return result;
 }
 
-// libFLAC's own count of the samples the bytes decode to, or nothing when
-// it meets an error.
-std::optional<std::uint64_t> flac_samples(const std::uint8_t* data, std::size_t size) {
-    struct source {
-        const std::uint8_t* data;
-        std::size_t size;
-        std::size_t at = 0;
-        std::uint64_t samples = 0;
-        bool failed = false;
-    } state{data, size};
-    FLAC__StreamDecoder* decoder = FLAC__stream_decoder_new();
-    FLAC__stream_decoder_init_stream(
-        decoder,
-        [](const FLAC__StreamDecoder*, FLAC__byte buffer[], std::size_t* bytes, void* client) {
-            auto& s = *static_cast<source*>(client);
-            *bytes = std::min(*bytes, s.size - s.at);
-            std::memcpy(buffer, s.data + s.at, *bytes);
-            s.at += *bytes;
-            return *bytes == 0 ? FLAC__STREAM_DECODER_READ_STATUS_END_OF_STREAM
-                               : FLAC__STREAM_DECODER_READ_STATUS_CONTINUE;
-        },
-        nullptr, nullptr, nullptr, nullptr,
-        [](const FLAC__StreamDecoder*, const FLAC__Frame* frame, const FLAC__int32* const[],
-           void* client) {
-            static_cast<source*>(client)->samples += frame->header.blocksize;
-            return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
-        },
-        nullptr,
-        [](const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus, void* client) {
-            static_cast<source*>(client)->failed = true;
-        },
-        &state);
-    const bool went = FLAC__stream_decoder_process_until_end_of_stream(decoder);
-    FLAC__stream_decoder_delete(decoder);
-    if (!went) {
-        return std::nullopt;
-    }
-    return state.samples;
-}
-
 // The same bytes through a pipe, as a shell's <(...) gives them.
 read_whole through_pipe(const std::uint8_t* data, std::size_t size,
                         std::optional<audio_format> forced, std::uint64_t expected) {
@@ -178,7 +138,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             from_file = read_all(*file);
             check(from_file.clean || is_flac || from_file.frames > largest_read);
             if (is_flac && from_file.clean) {
-                check(flac_samples(data, size) == from_file.frames);
+                check(decoded_flac_samples(data, size) == from_file.frames);
             }
             // Frames before and after the file read as silence, also after
             // a seek; inside, what the pass in order read.
