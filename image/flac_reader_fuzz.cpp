@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/scratch_file_test_util.h"
 #include "image/flac_reader.h"
 #include "image/flac_test_util.h"
 
@@ -34,16 +35,10 @@ void check(bool holds) {
     }
 }
 
-const std::string& scratch_file() {
-    static const std::string path = [] {
-        char name[] = "/tmp/vorka-fuzz-flac-XXXXXX";
-        const int fd = ::mkstemp(name);
-        check(fd >= 0);
-        ::close(fd);
-        std::signal(SIGPIPE, SIG_IGN);  // a refused pipe leaves its writer with nobody
-        return std::string(name);
-    }();
-    return path;
+const scratch_file& flac_file() {
+    static const scratch_file file("flac");
+    std::signal(SIGPIPE, SIG_IGN);  // a refused pipe leaves its writer with nobody
+    return file;
 }
 
 struct read_whole {
@@ -106,12 +101,10 @@ read_whole through_pipe(const std::uint8_t* data, std::size_t size, std::size_t 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const int fd = ::open(scratch_file().c_str(), O_WRONLY | O_TRUNC);
-    check(fd >= 0 && (size == 0 || ::write(fd, data, size) == static_cast<ssize_t>(size)));
-    ::close(fd);
+    flac_file().hold(data, size);
 
     std::string error;
-    const read_whole file = read_all(flac_reader::open(scratch_file(), error));
+    const read_whole file = read_all(flac_reader::open(flac_file().path(), error));
     check(file.opened || !error.empty());
     if (file.clean) {
         check(decoded_flac_samples(data, size) == file.frames);
@@ -126,7 +119,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!file.clean) {
         return 0;
     }
-    const auto reader = flac_reader::open(scratch_file(), error);
+    const auto reader = flac_reader::open(flac_file().path(), error);
     check(reader != nullptr);
     const std::uint64_t last = file.frames - 1;
     const std::uint64_t starts[] = {last, 0, file.frames / 2, file.frames / 3, last / 7};

@@ -5,9 +5,6 @@
 // after the other, cover it whole and hold exactly its bytes; reading the
 // entry from a file gives what parsing the bytes gives.
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <span>
@@ -16,6 +13,7 @@
 
 #include "common/exit.h"
 #include "common/program_name.h"
+#include "common/scratch_file_test_util.h"
 #include "sum/ar_database.h"
 
 namespace {
@@ -31,16 +29,10 @@ std::uint32_t le32(const std::uint8_t* p) {
            static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
-const std::string& scratch_file() {
-    static const std::string path = [] {
-        char name[] = "/tmp/vorka-fuzz-entry-XXXXXX";
-        const int fd = ::mkstemp(name);
-        check(fd >= 0);
-        ::close(fd);
-        set_program_name("vorkasum");
-        return std::string(name);
-    }();
-    return path;
+const scratch_file& entry_file() {
+    static const scratch_file file("entry");
+    set_program_name("vorkasum");
+    return file;
 }
 
 // The blocks are the input's bytes, block after block, and nothing else.
@@ -93,11 +85,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             check_blocks(bytes, ids, blocks);
         }
         // From a file: the same verdict and blocks.
-        const int fd = ::open(scratch_file().c_str(), O_WRONLY | O_TRUNC);
-        check(fd >= 0 && (size == 0 || ::write(fd, data, size) == static_cast<ssize_t>(size)));
-        ::close(fd);
+        entry_file().hold(data, size);
         try {
-            const std::vector<ar_block> loaded = load_ar_entry(scratch_file(), ids);
+            const std::vector<ar_block> loaded = load_ar_entry(entry_file().path(), ids);
             check(parsed && loaded.size() == blocks.size());
         } catch (const exit_request& request) {
             check(!parsed && request.status == 1);

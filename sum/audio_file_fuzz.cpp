@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "common/program_name.h"
+#include "common/scratch_file_test_util.h"
 #include "image/flac_test_util.h"
 #include "sum/audio_file.h"
 
@@ -34,24 +35,11 @@ void check(bool holds) {
     }
 }
 
-const std::string& scratch_file() {
-    static const std::string path = [] {
-        char name[] = "/tmp/vorka-fuzz-audio-XXXXXX";
-        const int fd = ::mkstemp(name);
-        check(fd >= 0);
-        ::close(fd);
-        std::signal(SIGPIPE, SIG_IGN);  // a refused pipe leaves its writer with nobody
-        set_program_name("vorkasum");
-        return std::string(name);
-    }();
-    return path;
-}
-
-void write_scratch(const std::uint8_t* data, std::size_t size) {
-    const int fd = ::open(scratch_file().c_str(), O_WRONLY | O_TRUNC);
-    check(fd >= 0);
-    check(size == 0 || ::write(fd, data, size) == static_cast<ssize_t>(size));
-    ::close(fd);
+const scratch_file& audio_file_on_disk() {
+    static const scratch_file file("audio");
+    std::signal(SIGPIPE, SIG_IGN);  // a refused pipe leaves its writer with nobody
+    set_program_name("vorkasum");
+    return file;
 }
 
 // What a clean read of the whole file gave.
@@ -115,14 +103,15 @@ read_whole through_pipe(const std::uint8_t* data, std::size_t size,
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    write_scratch(data, size);
+    const std::string& scratch = audio_file_on_disk().path();
+    audio_file_on_disk().hold(data, size);
     const std::optional<audio_format> formats[] = {
         std::nullopt,       audio_format::wav, audio_format::aiff, audio_format::au,
         audio_format::flac, audio_format::pcm, audio_format::mcp};
     for (const std::optional<audio_format>& forced : formats) {
         read_whole from_file;
         bool is_flac = false;
-        if (const auto file = audio_file::open(scratch_file(), forced)) {
+        if (const auto file = audio_file::open(scratch, forced)) {
             check(!file->is_pipe() && file->length_known());
             audio_placement placement;
             std::string error;
@@ -142,7 +131,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
             // Frames before and after the file read as silence, also after
             // a seek; inside, what the pass in order read.
-            const auto again = audio_file::open(scratch_file(), forced);
+            const auto again = audio_file::open(scratch, forced);
             check(again != nullptr);
             std::vector<std::uint8_t> window(12 * frame_bytes, 0x55);
             const std::int64_t start = static_cast<std::int64_t>(from_file.frames / 2) - 6;
