@@ -309,6 +309,13 @@ TEST_F(vorkasum_on_disc, checks_what_vorka_rips) {
     run = vorkasum({"-a", entry, "--offsets", path("disc.au")});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(lines_of(run.out).back(), "offset +0 3 3 3");
+    // A FLAC file of the disc is searched by seeking in it.
+    rip = run_program({"vorka", "-q", "-d", disc.cue.string(), "-f", "flac", "-o", path("disc.%s")},
+                      environment);
+    ASSERT_EQ(rip.status, 0) << rip.err;
+    run = vorkasum({"-a", entry, "--offsets", path("disc.flac")});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(lines_of(run.out).back(), "offset +0 3 3 3");
 }
 
 // vorka's WAV files, and FLAC files that the flac tool makes of them.
