@@ -17,7 +17,7 @@
 #include "common/test_support.h"
 #include "sum/accuraterip.h"
 #include "sum/sum_test_util.h"
-#include "tools/disc_builder.h"
+#include "image/disc_builder.h"
 
 namespace fs = std::filesystem;
 
