@@ -18,13 +18,7 @@ if [ ! -f "$headers/sysroot/usr/include/camlib.h" ]; then
     echo "freebsd-check: no FreeBSD headers in $headers/sysroot; nothing was checked" >&2
     exit 0
 fi
-for tool in clang++-16 llvm-ar-16 ninja; do
-    command -v "$tool" >/dev/null ||
-        { echo "freebsd-check: $tool is missing (apt-get install clang-16 llvm-16 ninja-build)" >&2; exit 1; }
-done
-[ -d /usr/lib/llvm-16/include/c++/v1 ] ||
-    { echo "freebsd-check: libc++ 16 headers are missing (apt-get install libc++-16-dev)" >&2; exit 1; }
-
+"$source_dir/tools/need-packages" freebsd
 # The headers, staged in the build folder: a checkout may hold the sysroot's
 # symbolic links (fcntl.h -> sys/fcntl.h) as files that contain the target's
 # name; those become links again.  libFLAC's headers are Debian's (the
