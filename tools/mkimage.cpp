@@ -18,7 +18,8 @@ void usage() {
         "  MODE: audio, mode1 (MODE1/2352), mode1/2048, mode2 (MODE2/2352)\n"
         "  OPTION: index0=N (pregap in the file), pregap=N (PREGAP), postgap=N,\n"
         "          file (start a new BIN), motorola (new big-endian BIN), pre (FLAGS PRE),\n"
-        "          cut=N (the BIN ends N bytes early)\n"
+        "          cut=N (the BIN ends N bytes early),\n"
+        "          session (the track starts the next session: an enhanced CD)\n"
         "  Audio is a test pattern of the sector address unless --music or --silence.\n"
         "  Prints the path of the cue sheet.\n",
         program_name);
