@@ -120,17 +120,19 @@ bool find_offsets(const audio_file& stream, const disc_layout& layout,
                   const std::vector<ar_block>& blocks, std::vector<offset_hit>& hits) {
     std::vector<offset_hit> by_offset(offset_count);
     track_slide slide;
-    for (int track = 1; track <= layout.audio_tracks; ++track) {
-        const auto base = static_cast<std::int64_t>(layout.first_sector(track) - layout.start[0]) *
+    for (int track = layout.first_audio; track <= layout.last_audio(); ++track) {
+        const auto base = static_cast<std::int64_t>(layout.first_sector(track) -
+                                                    layout.first_sector(layout.first_audio)) *
                           frames_per_sector;
         const std::uint64_t frames = layout.frames(track);
+        const int position = layout.audio_position(track);
         const counted_positions counted =
-            accuraterip_positions(frames, track == 1, track == layout.audio_tracks);
+            accuraterip_positions(frames, position == 1, position == layout.audio_tracks);
         if (!slide_track(stream, base, counted, slide)) {
             return false;
         }
         for (int k = 0; k < offset_count; ++k) {
-            if (!stores_checksum(blocks, track, slide.v1[k])) {
+            if (!stores_checksum(blocks, position, slide.v1[k])) {
                 continue;
             }
             ++by_offset[k].v1_tracks;
@@ -139,7 +141,7 @@ bool find_offsets(const audio_file& stream, const disc_layout& layout,
                 !v2_at(stream, base + k - max_read_offset, frames, counted, v2)) {
                 return false;
             }
-            if (stores_checksum(blocks, track, v2)) {
+            if (stores_checksum(blocks, position, v2)) {
                 ++by_offset[k].v2_tracks;
             }
         }

@@ -34,7 +34,7 @@ void print_usage(std::FILE* to) {
     std::fputs(
         "   -d device      CD drive or CUE sheet              [/dev/cd0c]\n"
         "   -f format      the files' format: wav, aiff, au, pcm, mcp   [by header]\n"
-        "   -t track       the track of the first file        [1]\n"
+        "   -t track       the track of the first file        [first audio track]\n"
         "   -a entry       check against this AccurateRip database entry\n"
         "                  (also --accuraterip entry)\n"
         "   --offsets      find the drive's read offset: the one file holds the whole disc\n"
@@ -133,8 +133,9 @@ bool check_file(const std::string& path, int track, const sum_settings& settings
     if (file == nullptr || !has_track_length(*file, layout, track)) {
         return false;
     }
+    const int position = layout.audio_position(track);
     const counted_positions counted =
-        accuraterip_positions(file->frames(), track == 1, track == layout.audio_tracks);
+        accuraterip_positions(file->frames(), position == 1, position == layout.audio_tracks);
     track_sums sums;
     if (!sum_track(*file, counted, sums)) {
         return false;
@@ -144,7 +145,7 @@ bool check_file(const std::string& path, int track, const sum_settings& settings
     if (blocks == nullptr) {
         return true;
     }
-    const ar_match match = match_track(*blocks, track, sums.v1, sums.v2);
+    const ar_match match = match_track(*blocks, position, sums.v1, sums.v2);
     print_line("verify " + std::to_string(track) + (match.matched() ? " match " : " mismatch ") +
                std::to_string(match.v1_confidence) + " " + std::to_string(match.v2_confidence) +
                "\n");
@@ -153,16 +154,21 @@ bool check_file(const std::string& path, int track, const sum_settings& settings
 
 bool check_files(const sum_settings& settings, const disc_layout& layout,
                  const std::vector<ar_block>* blocks) {
-    const int last = settings.first_track + static_cast<int>(settings.files.size()) - 1;
-    if (last > layout.audio_tracks) {
+    const int first = settings.first_track > 0 ? settings.first_track : layout.first_audio;
+    const int last = first + static_cast<int>(settings.files.size()) - 1;
+    if (first < layout.first_audio && !settings.files.empty()) {
+        std::fprintf(stderr, "%s: track %d is a data track; the audio tracks are %d to %d\n",
+                     program_name, first, layout.first_audio, layout.last_audio());
+        throw exit_request{1};
+    }
+    if (last > layout.last_audio()) {
         std::fprintf(stderr, "%s: %zu files from track %d on, but the disc has %d audio tracks\n",
-                     program_name, settings.files.size(), settings.first_track,
-                     layout.audio_tracks);
+                     program_name, settings.files.size(), first, layout.audio_tracks);
         throw exit_request{1};
     }
     bool all_good = true;
     for (std::size_t i = 0; i < settings.files.size(); ++i) {
-        const int track = settings.first_track + static_cast<int>(i);
+        const int track = first + static_cast<int>(i);
         all_good = check_file(settings.files[i], track, settings, layout, blocks) && all_good;
     }
     return all_good;

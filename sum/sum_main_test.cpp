@@ -47,7 +47,7 @@ class vorkasum_on_disc : public ::testing::Test {
     void SetUp() override { build(false); }
 
     std::string track_audio(int track) const {
-        return pattern_audio(disc.starts[track - 1], track_sectors[track - 1]);
+        return pattern_audio(disc.starts[track - 1], track_sectors[track - first_audio]);
     }
     std::string path(const std::string& name) const { return dir / name; }
 
@@ -70,11 +70,13 @@ class vorkasum_on_disc : public ::testing::Test {
     // What the independent computation prints for this disc and, with the
     // files given, their tracks (raw little-endian copies under the same
     // names in a folder of their own).
-    std::string independent(const std::vector<std::string>& files) {
+    std::string independent(const std::vector<std::string>& files, const char* kind = nullptr) {
         // Debian's python3, which .ci/run installs.
         std::vector<std::string> args = {"/usr/bin/python3",
                                          source_path("sum/independent_sums.py")};
-        if (disc.starts.size() == 4) {
+        if (kind != nullptr) {
+            args.push_back(kind);
+        } else if (disc.starts.size() == 4) {
             args.push_back("--enhanced");
         }
         for (std::uint32_t start : disc.starts) {
@@ -85,7 +87,7 @@ class vorkasum_on_disc : public ::testing::Test {
         fs::create_directory(dir / "raw");
         for (std::size_t i = 0; i < files.size(); ++i) {
             const std::string raw = (dir / "raw" / fs::path(files[i]).filename()).string();
-            write_file(raw, track_audio(static_cast<int>(i) + 1));
+            write_file(raw, track_audio(static_cast<int>(i) + first_audio));
             args.push_back(raw);
         }
         const run_result run = run_program(args);
@@ -134,6 +136,7 @@ class vorkasum_on_disc : public ::testing::Test {
     temp_dir dir;
     built_disc disc;
     const std::uint32_t track_sectors[3] = {20, 30, 25};
+    int first_audio = 1;  // the track of track_sectors[0]
 };
 
 TEST_F(vorkasum_on_disc, prints_what_the_independent_computation_gives) {
@@ -311,15 +314,48 @@ TEST_F(vorkasum_on_disc, sends_only_read_toc) {
 
 TEST_F(vorkasum_on_disc, refuses_a_disc_without_these_identifiers) {
     disc_spec spec;
-    spec.name = "mixed";
-    spec.tracks = {{.mode = track_mode::mode1_2352, .sectors = 30}, {.sectors = 30}};
-    const built_disc mixed = build_disc(dir.path(), spec);
-    const run_result run = run_program({"vorkasum", "-d", mixed.cue.string()});
+    spec.name = "between";
+    spec.tracks = {
+        {.sectors = 30}, {.mode = track_mode::mode1_2352, .sectors = 30}, {.sectors = 30}};
+    const built_disc between = build_disc(dir.path(), spec);
+    const run_result run = run_program({"vorkasum", "-d", between.cue.string()});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "vorkasum: " + mixed.cue.string() +
-                           ": track 1 is a data track: only audio CDs and enhanced CDs (audio "
-                           "tracks, then one data track) have these identifiers\n");
+    EXPECT_EQ(run.err, "vorkasum: " + between.cue.string() +
+                           ": track 2 is a data track between audio tracks: only audio CDs, "
+                           "enhanced CDs (audio tracks, then one data track) and mixed-mode CDs "
+                           "(one data track, then audio tracks) have these identifiers\n");
     EXPECT_EQ(run.out, "");
+}
+
+// A mixed-mode CD: the data track, then the three audio tracks of the
+// fixture, the first after a 2-second pregap.  The files are tracks 2 to 4
+// without -t; track 1 is refused.
+TEST_F(vorkasum_on_disc, sums_a_mixed_mode_cd) {
+    disc_spec spec;
+    spec.name = "mixed";
+    spec.tracks = {{.mode = track_mode::mode1_2352, .sectors = 40},
+                   {.sectors = 20, .pregap = 150},
+                   {.sectors = 30},
+                   {.sectors = 25}};
+    disc = build_disc(dir.path(), spec);
+    first_audio = 2;
+    std::vector<std::string> files;
+    for (int track = 2; track <= 4; ++track) {
+        files.push_back(path("mixed" + std::to_string(track) + ".wav"));
+        write_file(files.back(), as_format("wav", track_audio(track)));
+    }
+    const std::string expected = independent(files, "--mixed");
+    // Tracks at 0, 190, 210 and 240, lead-out 265: id1 = 190 + 210 + 240 +
+    // 265, id2 = 190 * 1 + 210 * 2 + 240 * 3 + 265 * 4.
+    EXPECT_EQ(lines_of(expected)[2], "accuraterip 003-00000389-00000956-0f000304");
+    EXPECT_EQ(lines_of(expected)[4].substr(0, 7), "track 2");
+    run_result run = vorkasum(files);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, expected);
+    EXPECT_EQ(vorkasum({"-t", "2", files[0], files[1], files[2]}).out, expected);
+    run = vorkasum({"-t", "1", files[0]});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "vorkasum: track 1 is a data track; the audio tracks are 2 to 4\n");
 }
 
 TEST(vorkasum, command_line_mistakes_print_the_usage) {
