@@ -33,7 +33,7 @@ void print_usage(std::FILE* to) {
                  program_name, program_name);
     std::fputs(
         "   -d device      CD drive or CUE sheet              [/dev/cd0c]\n"
-        "   -f format      the files' format: wav, aiff, au, pcm, mcp   [by header]\n"
+        "   -f format      wav, aiff, au, flac, pcm or mcp    [by header]\n"
         "   -t track       the track of the first file        [first audio track]\n"
         "   -a entry       check against this AccurateRip database entry\n"
         "                  (also --accuraterip entry)\n"
@@ -115,8 +115,11 @@ std::optional<audio_format> chosen_format(const sum_settings& settings) {
     return audio_format_named(settings.format.c_str());
 }
 
-bool has_track_length(const audio_file& file, const disc_layout& layout, int track) {
+bool has_track_length(audio_file& file, const disc_layout& layout, int track) {
     const std::uint64_t expected = layout.frames(track);
+    if (!file.length_known()) {
+        file.expect_frames(expected);  // the stream's end tells whether it has them
+    }
     if (file.frames() == expected) {
         return true;
     }
@@ -137,7 +140,7 @@ bool check_file(const std::string& path, int track, const sum_settings& settings
     const counted_positions counted =
         accuraterip_positions(file->frames(), position == 1, position == layout.audio_tracks);
     track_sums sums;
-    if (!sum_track(*file, counted, sums)) {
+    if (!sum_track(*file, counted, sums) || !file->finish()) {
         return false;
     }
     print_line("track " + std::to_string(track) + " " + std::to_string(file->frames()) + " " +
@@ -162,8 +165,9 @@ bool check_files(const sum_settings& settings, const disc_layout& layout,
         throw exit_request{1};
     }
     if (last > layout.last_audio()) {
-        std::fprintf(stderr, "%s: %zu files from track %d on, but the disc has %d audio tracks\n",
-                     program_name, settings.files.size(), first, layout.audio_tracks);
+        std::fprintf(stderr, "%s: %zu %s from track %d on, but the disc has %d audio tracks\n",
+                     program_name, settings.files.size(),
+                     settings.files.size() == 1 ? "file" : "files", first, layout.audio_tracks);
         throw exit_request{1};
     }
     bool all_good = true;
@@ -179,6 +183,13 @@ bool report_offsets(const sum_settings& settings, const disc_layout& layout,
     const std::unique_ptr<audio_file> stream =
         audio_file::open(settings.files.front(), chosen_format(settings));
     if (stream == nullptr) {
+        return false;
+    }
+    if (stream->is_pipe()) {
+        // The search reads the disc's audio many times over.
+        std::fprintf(stderr,
+                     "%s: %s: not a regular file (--offsets reads the file more than once)\n",
+                     program_name, stream->path().c_str());
         return false;
     }
     if (stream->frames() != layout.audio_frames()) {
@@ -234,7 +245,7 @@ sum_settings parse_sum_options(int argc, char** argv) {
             case 'f':
                 if (!audio_format_named(optarg)) {
                     usage_error(std::string("unknown format \"") + optarg +
-                                "\" (wav, aiff, au, pcm or mcp)");
+                                "\" (wav, aiff, au, flac, pcm or mcp)");
                 }
                 settings.format = optarg;
                 break;
