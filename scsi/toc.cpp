@@ -11,6 +11,8 @@ constexpr std::size_t toc_header_bytes = 4;
 constexpr std::size_t toc_descriptor_bytes = 8;
 constexpr std::size_t toc_response_bytes = 2048;
 constexpr std::size_t sector_header_mode_byte = 15;
+constexpr std::size_t session_response_bytes = 12;
+constexpr std::int64_t msf_lead_in_offset = 150;
 
 std::uint32_t big_endian32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
@@ -68,11 +70,79 @@ void parse_track_table(const std::uint8_t* response, track_table& table) {
     }
 }
 
+namespace {
+
+// The first data track that follows an audio track, or none.
+std::optional<int> data_track_after_audio(const track_table& table) {
+    bool audio_seen = false;
+    for (int i = 0; i < table.track_count; ++i) {
+        if (!is_data_type(table.track_type[i])) {
+            audio_seen = true;
+        } else if (audio_seen) {
+            return i;
+        }
+    }
+    return std::nullopt;
+}
+
+// Point A2 of the lowest session in a full TOC answer, as a sector address.
+std::optional<std::int64_t> first_session_leadout(const std::uint8_t* response,
+                                                  std::size_t length) {
+    constexpr std::size_t header = 4, descriptor = 11;
+    constexpr std::uint8_t adr_position = 1, point_leadout = 0xa2;
+    const std::size_t answered = 2 + static_cast<std::size_t>(response[0] << 8 | response[1]);
+    const std::size_t end = std::min(answered, length);
+    for (std::size_t at = header; at + descriptor <= end; at += descriptor) {
+        const std::uint8_t* d = response + at;
+        if (d[0] == response[2] && (d[1] >> 4) == adr_position && d[3] == point_leadout) {
+            return (std::int64_t{d[8]} * 60 + d[9]) * 75 + d[10] - msf_lead_in_offset;
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+void read_audio_session_end(scsi_device& device, track_table& table) {
+    const std::optional<int> data = data_track_after_audio(table);
+    if (!data) {
+        return;
+    }
+    const std::int64_t last_audio_start = table.track_start[*data - 1];
+    const std::int64_t data_start = table.track_start[*data];
+    std::optional<std::int64_t> end;
+    const scsi_outcome sessions =
+        scsi_try(device, read_sessions_cdb(), session_response_bytes, data_direction::in);
+    if (sessions.what == scsi_outcome::kind::completed) {
+        if (device.transfer_buffer[3] <= device.transfer_buffer[2]) {
+            return;  // one session: the tracks run on to the data track
+        }
+        const scsi_outcome full =
+            scsi_try(device, read_full_toc_cdb(), toc_response_bytes, data_direction::in);
+        if (full.what == scsi_outcome::kind::completed) {
+            end = first_session_leadout(device.transfer_buffer.data(), toc_response_bytes);
+        } else if (full.what != scsi_outcome::kind::status_error) {
+            scsi_fail(device, read_full_toc_cdb(), full, message_kind::generic);
+        }
+    } else if (sessions.what != scsi_outcome::kind::status_error) {
+        scsi_fail(device, read_sessions_cdb(), sessions, message_kind::generic);
+    }
+    // A lead-out the drive did not give, or one that no track could end
+    // at: the audio session ends where enhanced CDs end it.
+    if (!end || *end <= last_audio_start || *end > data_start) {
+        end = data_start - session_gap_sectors;
+    }
+    if (*end > last_audio_start) {
+        table.audio_session_end = *end;
+    }
+}
+
 void load_track_table(scsi_device& device, read_mode_state& state, track_table& table) {
     restore_data_mode(device, state);
     scsi_command(device, read_toc_cdb(), toc_response_bytes, data_direction::in);
-    // The probes below reuse the buffer, so the whole table is copied out first.
+    // The commands below reuse the buffer, so the whole table is copied out first.
     parse_track_table(device.transfer_buffer.data(), table);
+    read_audio_session_end(device, table);
     probe_data_tracks(device, state, table);
     restore_data_mode(device, state);
 }
@@ -89,6 +159,16 @@ std::optional<std::uint8_t> read_sector_mode(scsi_device& device, std::uint32_t 
         scsi_fail(device, cdb, outcome, message_kind::cdrom_read);
     }
     return device.transfer_buffer[sector_header_mode_byte];
+}
+
+std::int64_t track_end(const track_table& table, int index) {
+    const std::int64_t next = table.track_start[index + 1];
+    const std::int64_t session_end = table.audio_session_end;
+    if (session_end >= 0 && !is_data_type(table.track_type[index]) &&
+        table.track_start[index] < session_end && next > session_end) {
+        return session_end;
+    }
+    return next;
 }
 
 int track_kind(const track_table& table, int index) {

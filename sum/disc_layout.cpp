@@ -46,7 +46,9 @@ bool make_disc_layout(const track_table& table, disc_layout& layout, std::string
     layout.audio_tracks = audio;
     layout.enhanced = audio < count;
     layout.audio_end = layout.leadout();
-    if (layout.enhanced) {
+    if (layout.enhanced && table.audio_session_end >= 0) {
+        layout.audio_end = table.audio_session_end;
+    } else if (layout.enhanced) {
         const std::int64_t data_start = layout.start[audio];
         const std::int64_t session_end = data_start - session_gap_sectors;
         layout.audio_end = session_end > layout.start[audio - 1] ? session_end : data_start;
