@@ -27,9 +27,8 @@ constexpr long blocks_lowest = 1;
 constexpr long blocks_highest = 26;
 constexpr long jitter_lowest = 0;
 constexpr long jitter_highest = 26;
-// Ten sectors either way: beyond every drive in the AccurateRip list.
-constexpr long offset_lowest = -5880;
-constexpr long offset_highest = 5880;
+constexpr long offset_lowest = -max_offset_correction;
+constexpr long offset_highest = max_offset_correction;
 
 [[noreturn]] void report_config_error(const config_position& where, long column,
                                       const std::string& message) {

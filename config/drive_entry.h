@@ -4,6 +4,10 @@
 #include <string>
 #include <vector>
 
+// The largest read offset correction, either way, in samples: ten sectors,
+// beyond every drive AccurateRip lists.
+inline constexpr int max_offset_correction = 5880;
+
 // One drive description from a configuration file.  Empty identity texts
 // match any drive; an entry whose three texts are all empty is a default
 // entry.

@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cinttypes>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,11 +61,18 @@ struct run_state {
     listing_sums sums;
     output_target output;
     std::string output_name;
+    // A drive with a read offset: the correction, and the samples of the
+    // audio area's edges that it filled with silence.
+    std::optional<offset_correction> correction;
+    std::int64_t filled_samples = 0;
     data_defaults_guard restore_on_early_end{run.device, mode};
 
     explicit run_state(const extraction_run& r)
         : run(r), settings(r.settings), format(*r.settings.selected_format) {
         progress.clock = r.clock;
+        if (settings.read_offset != 0) {
+            correction.emplace(settings.read_offset);
+        }
     }
     bool quiet() const { return settings.quiet != 0; }
     bool index_only() const { return settings.index_only != 0; }
@@ -112,7 +121,7 @@ std::int64_t planned_sectors(const run_state& s) {
     for (int i = 0; i < s.run.selection.count; ++i) {
         const int t = s.run.selection.indexes[i];
         if (t < s.table.track_count) {
-            total += sectors_read(s.table.track_start[t], s.table.track_start[t + 1]);
+            total += sectors_read(s.table.track_start[t], track_end(s.table, t));
         }
     }
     return total;
@@ -157,10 +166,27 @@ void switch_mode_for(run_state& s, int kind) {
                   kind == track_kind_audio ? audio_mode : data_mode);
 }
 
-void extract(run_state& s, std::int64_t first, std::int64_t end, int fd) {
-    const extraction chunking{s.run.device,         s.mode,
-                              s.progress,           s.settings.read_size,
-                              s.settings.verbosity, s.run.selection.count};
+// Audio from a drive with a read offset is read corrected; everything else
+// as the drive gives it.
+offset_correction* correction_for(run_state& s, std::int64_t first, std::int64_t end, int kind) {
+    if (!s.correction) {
+        return nullptr;
+    }
+    if (kind != track_kind_audio) {
+        s.correction->forget();
+        return nullptr;
+    }
+    const sector_span area = audio_area(s.table, first);
+    s.correction->set_area(area.first, area.end, first, end);
+    s.filled_samples += s.correction->samples_outside_area(first, end);
+    return &*s.correction;
+}
+
+void extract(run_state& s, std::int64_t first, std::int64_t end, int fd, int kind) {
+    extraction chunking{s.run.device,         s.mode,
+                        s.progress,           s.settings.read_size,
+                        s.settings.verbosity, s.run.selection.count};
+    chunking.correction = correction_for(s, first, end, kind);
     extract_range(chunking, first, end, fd);
 }
 
@@ -180,7 +206,7 @@ void extract_sector_range(run_state& s) {
     }
     s.format.write_header(payload_bytes(end - first), s.output.fd);
     switch_mode_for(s, kind);
-    extract(s, first, end, s.output.fd);
+    extract(s, first, end, s.output.fd, kind);
     restore_data_mode(s.run.device, s.mode);
 }
 
@@ -198,7 +224,7 @@ int open_track_file(const run_state& s, int track_number) {
 
 void extract_track(run_state& s, int t) {
     const std::int64_t first = s.table.track_start[t];
-    const std::int64_t end = s.table.track_start[t + 1];
+    const std::int64_t end = track_end(s.table, t);
     const int kind = track_kind(s.table, t);
     if (s.rows_shown()) {
         print_listing_row(s.sums, s.settings.kbps, t + 1, 1, first, end, kind);
@@ -214,7 +240,7 @@ void extract_track(run_state& s, int t) {
         std::fputs("  Reading ...\r", stderr);
     }
     switch_mode_for(s, kind);
-    extract(s, first, end, fd);
+    extract(s, first, end, fd, kind);
     if (s.output.per_track) {
         close_output_file(fd);
     }
@@ -251,6 +277,12 @@ void print_statistics(const run_state& s, std::int64_t end_us) {
     }
     if (!s.quiet()) {
         std::fprintf(stderr, "%62s\n", "");
+    }
+    if (s.correction && s.settings.verbosity >= 1) {
+        std::fprintf(stderr,
+                     "Read offset correction: %" PRId64
+                     " samples outside the audio area filled with silence.\n",
+                     s.filled_samples);
     }
     const std::string line =
         transfer_statistics(s.progress.planned_sectors, s.progress.run_start_us, end_us);

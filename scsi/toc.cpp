@@ -72,17 +72,22 @@ void parse_track_table(const std::uint8_t* response, track_table& table) {
 
 namespace {
 
-// The first data track that follows an audio track, or none.
+// The first data track of a disc in the shape of an enhanced CD: audio
+// tracks from the first on, then only data tracks.  None on any other disc.
 std::optional<int> data_track_after_audio(const track_table& table) {
-    bool audio_seen = false;
-    for (int i = 0; i < table.track_count; ++i) {
+    int data = 0;
+    while (data < table.track_count && !is_data_type(table.track_type[data])) {
+        ++data;
+    }
+    if (data == 0 || data == table.track_count) {
+        return std::nullopt;
+    }
+    for (int i = data; i < table.track_count; ++i) {
         if (!is_data_type(table.track_type[i])) {
-            audio_seen = true;
-        } else if (audio_seen) {
-            return i;
+            return std::nullopt;
         }
     }
-    return std::nullopt;
+    return data;
 }
 
 // Point A2 of the lowest session in a full TOC answer, as a sector address.
@@ -110,6 +115,9 @@ void read_audio_session_end(scsi_device& device, track_table& table) {
     }
     const std::int64_t last_audio_start = table.track_start[*data - 1];
     const std::int64_t data_start = table.track_start[*data];
+    if (data_start - last_audio_start <= session_gap_sectors) {
+        return;  // no room for a session between them: one session
+    }
     std::optional<std::int64_t> end;
     const scsi_outcome sessions =
         scsi_try(device, read_sessions_cdb(), session_response_bytes, data_direction::in);
@@ -132,9 +140,7 @@ void read_audio_session_end(scsi_device& device, track_table& table) {
     if (!end || *end <= last_audio_start || *end > data_start) {
         end = data_start - session_gap_sectors;
     }
-    if (*end > last_audio_start) {
-        table.audio_session_end = *end;
-    }
+    table.audio_session_end = *end;
 }
 
 void load_track_table(scsi_device& device, read_mode_state& state, track_table& table) {
@@ -177,6 +183,31 @@ int track_kind(const track_table& table, int index) {
         return track_kind_audio;
     }
     return (type & sector_mode_bits) == mode2 ? track_kind_video : track_kind_data;
+}
+
+sector_span audio_area(const track_table& table, std::int64_t sector) {
+    const int count = table.track_count;
+    int track = 0;
+    while (track < count &&
+           !(table.track_start[track] <= sector && sector < track_end(table, track))) {
+        ++track;
+    }
+    if (track == count) {
+        return {0, table.track_start[count]};
+    }
+    const auto joins = [&table](int before, int after) {
+        return !is_data_type(table.track_type[before]) && !is_data_type(table.track_type[after]) &&
+               track_end(table, before) == table.track_start[after];
+    };
+    int first = track;
+    while (first > 0 && joins(first - 1, first)) {
+        --first;
+    }
+    int last = track;
+    while (last + 1 < count && joins(last, last + 1)) {
+        ++last;
+    }
+    return {first == 0 ? 0 : table.track_start[first], track_end(table, last)};
 }
 
 int track_kind_at(const track_table& table, std::int64_t sector) {

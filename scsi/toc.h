@@ -38,7 +38,9 @@ void load_track_table(scsi_device& device, read_mode_state& state, track_table& 
 // Fills the table from a READ TOC response (format 0, LBA addresses).
 void parse_track_table(const std::uint8_t* response, track_table& table);
 
-// When a data track follows an audio track, asks the drive for its sessions
+// On a disc in the shape of an enhanced CD (audio tracks from the first on,
+// then only data tracks, the first of them more than session_gap_sectors
+// after the last audio track begins) asks the drive for its sessions
 // (READ TOC format 1) and, on a disc of several, for the first session's
 // lead-out (point A2 of the full TOC, format 2).  A drive that refuses
 // either gives the rule of enhanced CDs instead: the audio ends
@@ -59,6 +61,17 @@ std::optional<std::uint8_t> read_sector_mode(scsi_device& device, std::uint32_t 
                                              bool read_cd);
 
 int track_kind(const track_table& table, int index);
+
+struct sector_span {
+    std::int64_t first = 0;
+    std::int64_t end = 0;  // exclusive
+};
+
+// The audio area around a sector of an audio track: the run of audio tracks
+// that holds it, from sector 0 when the run begins with the first track, to
+// the end of its last track (the lead-out, or on an enhanced CD the first
+// session's lead-out).  A sector of no track: the whole disc.
+sector_span audio_area(const track_table& table, std::int64_t sector);
 
 // The kind of the track that holds the sector; sectors before the first
 // track count as the first track, sectors at or past the lead-out as the last.

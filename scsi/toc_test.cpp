@@ -85,7 +85,6 @@ TEST(track_table, data_tracks_are_probed_for_their_sector_mode) {
     drive.script->then(scripted_answer::completed())
         .then(scripted_answer::completed(
             toc_response({{0x14, 0}, {0x10, 1000}, {0x14, 2000}, {0x14, 3000}, {0x10, 4000}})))
-        .then(scripted_answer::completed(sessions_response(1, 1, 0)))
         .then(scripted_answer::completed())
         .then(scripted_answer::completed(raw_sector(2)))
         .then(scripted_answer::completed(raw_sector(1)))
@@ -93,12 +92,8 @@ TEST(track_table, data_tracks_are_probed_for_their_sector_mode) {
     track_table table;
     read_mode_state state;
     load_track_table(*drive.device, state, table);
-    // A data track follows an audio track: the drive is asked for its
-    // sessions, and it has one.
-    EXPECT_EQ(drive.sent(),
-              (lines{select_2048, read_toc, read_sessions, select_2352(), sector_read(0),
-                     sector_read(2000), sector_read(3000), select_2048}));
-    EXPECT_EQ(table.audio_session_end, -1);
+    EXPECT_EQ(drive.sent(), (lines{select_2048, read_toc, select_2352(), sector_read(0),
+                                   sector_read(2000), sector_read(3000), select_2048}));
     EXPECT_EQ(table.track_count, 4);
     EXPECT_EQ(table.track_type[0], 0x06);
     EXPECT_EQ(track_kind(table, 0), track_kind_video);
@@ -115,10 +110,8 @@ TEST(track_table, data_tracks_are_probed_for_their_sector_mode) {
 TEST(track_table, a_data_track_that_cannot_be_probed_stays_a_data_track) {
     const bytes toc = toc_response({{0x10, 0}, {0x14, 1000}, {0x10, 2000}});
     fake_drive drive;
-    const bytes one_session = sessions_response(1, 1, 0);
     drive.script->then(scripted_answer::completed())
         .then(scripted_answer::completed(toc))
-        .then(scripted_answer::completed(one_session))
         .then(scripted_answer::completed())
         .then(scripted_answer::check_condition(3, 0x11, 0));
     track_table table;
@@ -132,7 +125,6 @@ TEST(track_table, a_data_track_that_cannot_be_probed_stays_a_data_track) {
     fake_drive broken;
     broken.script->then(scripted_answer::completed())
         .then(scripted_answer::completed(toc))
-        .then(scripted_answer::completed(one_session))
         .then(scripted_answer::completed())
         .then(scripted_answer::failed(0x1000000));
     read_mode_state other;
@@ -230,19 +222,22 @@ TEST(track_table, an_enhanced_cd_ends_its_audio_at_the_first_sessions_lead_out) 
     }
 }
 
-// An image that keeps no gap before its data track and marks no second
-// session: the rule would end the audio before its last track began.
-TEST(track_table, a_session_end_before_the_last_audio_track_is_not_taken) {
+// A data track too close to the last audio track for a session between
+// them (an image that keeps no gap, a mixed disc): nothing is asked.
+TEST(track_table, no_room_for_a_second_session_asks_nothing) {
     fake_drive drive;
     drive.script->then(scripted_answer::completed())
         .then(scripted_answer::completed(
-            toc_response({{0x10, 0}, {0x10, 15000}, {0x14, 20000}, {0x14, 30000}})))
-        .then(scripted_answer::check_condition(5, 0x24, 0));
+            toc_response({{0x10, 0}, {0x10, 15000}, {0x14, 26400}, {0x14, 30000}})))
+        .then(scripted_answer::completed())
+        .then(scripted_answer::completed(raw_sector(1)));
     track_table table;
     read_mode_state state;
     load_track_table(*drive.device, state, table);
+    EXPECT_EQ(drive.sent(),
+              (lines{select_2048, read_toc, select_2352(), sector_read(26400), select_2048}));
     EXPECT_EQ(table.audio_session_end, -1);
-    EXPECT_EQ(track_end(table, 1), 20000);
+    EXPECT_EQ(track_end(table, 1), 26400);
 }
 
 TEST(track_table, entry_count_is_bounded_by_one_and_the_table) {
