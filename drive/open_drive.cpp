@@ -36,17 +36,17 @@ std::string default_drive_path(const std::string& builtin, const char* first_cd)
     return builtin;
 }
 
-passthrough_open_result open_passthrough(const std::string& path) {
+passthrough_open_result open_passthrough(const std::string& path, drive_access access) {
     struct stat info;
     if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
         return open_emulated_drive(path);
     }
-    return open_platform_passthrough(path);
+    return open_platform_passthrough(path, access);
 }
 
-std::unique_ptr<scsi_device> open_drive(const std::string& path,
-                                        std::vector<source_file>* sources) {
-    passthrough_open_result opened = open_passthrough(path);
+std::unique_ptr<scsi_device> open_drive(const std::string& path, std::vector<source_file>* sources,
+                                        drive_access access) {
+    passthrough_open_result opened = open_passthrough(path, access);
     if (opened.device == nullptr) {
         std::fprintf(stderr, "%s: %s\n", program_name, opened.error.c_str());
         throw exit_request{1};

@@ -10,7 +10,8 @@
 // The one place that knows both kinds of drive: a regular file is a CUE
 // sheet served by the emulated drive; anything else goes to the platform's
 // pass-through.
-passthrough_open_result open_passthrough(const std::string& path);
+passthrough_open_result open_passthrough(const std::string& path,
+                                         drive_access access = drive_access::read_write);
 
 // The system's first CD drive: /dev/cd0 on FreeBSD, /dev/sr0 on Linux; null
 // elsewhere.
@@ -27,5 +28,7 @@ std::string default_drive_path(const std::string& builtin,
 // failure prints "<program>: <why>" and ends the run with status 1.  When
 // `sources` is given it receives the files the drive serves (a disc image's
 // cue sheet and BIN files; none for a real drive).
+// `access` says what the caller will send (see drive_access).
 std::unique_ptr<scsi_device> open_drive(const std::string& path,
-                                        std::vector<source_file>* sources = nullptr);
+                                        std::vector<source_file>* sources = nullptr,
+                                        drive_access access = drive_access::read_write);

@@ -33,6 +33,20 @@ TEST(open_passthrough, paths_that_name_no_drive) {
     }
 }
 
+// A caller that only reads asks for read access alone: a directory, which
+// cannot be opened for writing, gets as far as the question whether it is a
+// SCSI device at all.
+TEST(open_passthrough, a_caller_that_only_reads_asks_for_read_access_alone) {
+#ifndef __linux__
+    GTEST_SKIP() << "the platform pass-through here is not SG_IO";
+#endif
+    temp_dir dir;
+    const std::string path = dir.path().string();
+    EXPECT_EQ(open_passthrough(path, drive_access::read_write).error, path + ": Is a directory");
+    EXPECT_EQ(open_passthrough(path, drive_access::read_only).error,
+              path + ": neither a SCSI device nor a cue sheet");
+}
+
 TEST(default_drive_path, the_old_name_then_the_first_cd_drive_then_the_old_name_again) {
     temp_dir dir;
     const std::string old_name = (dir / "cd0c").string();

@@ -79,7 +79,9 @@ std::string option_text(const char* argument) {
 }
 
 disc_layout read_disc_layout(const std::string& device_path) {
-    const std::unique_ptr<scsi_device> device = open_drive(device_path);
+    // Only READ TOC goes to the drive: read access to the device is enough.
+    const std::unique_ptr<scsi_device> device =
+        open_drive(device_path, nullptr, drive_access::read_only);
     scsi_command(*device, read_toc_cdb(), toc_response_bytes, data_direction::in);
     track_table table;
     parse_track_table(device->transfer_buffer.data(), table);

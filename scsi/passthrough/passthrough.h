@@ -59,6 +59,14 @@ struct source_file {
     std::uint64_t inode = 0;
 };
 
+// Whether a caller will send commands that change the drive's state (MODE
+// SELECT) or only commands that read (READ TOC, READ CD).  Linux lets an
+// ordinary user send the reading commands on a descriptor opened read-only,
+// so a caller that only reads needs no more than read access to the device;
+// a back end whose platform takes commands only on a read-write descriptor
+// (CAM) opens read-write all the same.
+enum class drive_access { read_write, read_only };
+
 struct passthrough_open_result {
     std::unique_ptr<passthrough> device;  // null when opening failed
     std::string error;                    // why, printed after the program name

@@ -91,13 +91,16 @@ scsi_outcome sg_io_passthrough::send(const scsi_request& request) {
 
 }  // namespace
 
-passthrough_open_result open_platform_passthrough(const std::string& path) {
+passthrough_open_result open_platform_passthrough(const std::string& path, drive_access access) {
     passthrough_open_result result;
-    // Read-write because MODE SELECT is refused on a read-only descriptor;
-    // non-blocking so that a drive without a disc or with a pressed CD opens.
+    // Read-write only for a caller that sends MODE SELECT, which the kernel
+    // refuses on a read-only descriptor; READ TOC and the reads are allowed
+    // on one.  Non-blocking so that a drive without a disc or with a pressed
+    // CD opens.
+    const int mode = access == drive_access::read_write ? O_RDWR : O_RDONLY;
     int fd;
     do {
-        fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        fd = ::open(path.c_str(), mode | O_NONBLOCK | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         result.error = path + ": " + std::strerror(errno);
