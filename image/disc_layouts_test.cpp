@@ -9,41 +9,12 @@
 
 #include "common/test_support.h"
 #include "image/disc_image.h"
-#include "tools/disc_builder.h"
+#include "tools/gap_layouts_test_util.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using bytes = std::vector<std::uint8_t>;
-
-// Hidden audio before track 1 (200 sectors: track 1 starts at 200), pregaps
-// of 75 and 150 sectors before tracks 2 and 3, and a last file that ends
-// inside its last sector.  Gaps are silent, as they must be for a layout
-// that leaves them out of the files.
-constexpr std::uint32_t gaps[] = {200, 75, 150};
-constexpr std::uint32_t bodies[] = {300, 300, 250};
-const std::vector<std::uint32_t> starts = {200, 575, 1025};
-constexpr std::uint32_t leadout = 1275;
-
-enum class gap_place { one_file, own_file, previous_file, pregap, pregap_one_file };
-
-disc_spec layout(gap_place place, image_file_format format) {
-    disc_spec spec;
-    spec.name = "disc";
-    spec.format = format;
-    spec.silent_gaps = true;
-    for (std::size_t t = 0; t < 3; ++t) {
-        track_spec track;
-        track.sectors = bodies[t];
-        const bool generated = place == gap_place::pregap || place == gap_place::pregap_one_file;
-        (generated ? track.pregap : track.index0) = gaps[t];
-        track.new_file = place != gap_place::one_file && place != gap_place::pregap_one_file;
-        track.gap_in_previous_file = place == gap_place::previous_file;
-        track.cut_bytes = t == 2 ? 1000 : 0;
-        spec.tracks.push_back(track);
-    }
-    return spec;
-}
 
 struct disc_read {
     std::vector<std::uint32_t> starts;
@@ -78,10 +49,10 @@ bytes expected_audio(const built_disc& disc) {
 
 TEST(disc_layouts, every_gap_layout_in_every_file_format_gives_the_same_disc) {
     temp_dir reference_dir;
-    const built_disc reference =
-        build_disc(reference_dir.path(), layout(gap_place::one_file, image_file_format::bin));
-    ASSERT_EQ(reference.starts, starts);
-    ASSERT_EQ(reference.leadout, leadout);
+    const built_disc reference = build_disc(
+        reference_dir.path(), gap_layout_disc(gap_place::one_file, image_file_format::bin));
+    ASSERT_EQ(reference.starts, layout_starts);
+    ASSERT_EQ(reference.leadout, layout_leadout);
     const bytes audio = expected_audio(reference);
     const std::pair<gap_place, const char*> places[] = {
         {gap_place::one_file, "one file"},
@@ -99,10 +70,10 @@ TEST(disc_layouts, every_gap_layout_in_every_file_format_gives_the_same_disc) {
         for (const auto& [format, format_name] : formats) {
             SCOPED_TRACE(std::string(place_name) + ", " + format_name);
             temp_dir dir;
-            const built_disc disc = build_disc(dir.path(), layout(place, format));
+            const built_disc disc = build_disc(dir.path(), gap_layout_disc(place, format));
             const disc_read read = read_disc(disc.cue);
-            EXPECT_EQ(read.starts, starts);
-            EXPECT_EQ(read.leadout, leadout);
+            EXPECT_EQ(read.starts, layout_starts);
+            EXPECT_EQ(read.leadout, layout_leadout);
             EXPECT_TRUE(read.audio == audio);
         }
     }
@@ -113,11 +84,11 @@ TEST(disc_layouts, every_gap_layout_in_every_file_format_gives_the_same_disc) {
 TEST(disc_layouts, hidden_audio_before_track_one_is_readable) {
     for (const gap_place place : {gap_place::one_file, gap_place::previous_file}) {
         temp_dir dir;
-        disc_spec spec = layout(place, image_file_format::wav);
+        disc_spec spec = gap_layout_disc(place, image_file_format::wav);
         spec.silent_gaps = false;
         const built_disc disc = build_disc(dir.path(), spec);
         const disc_read read = read_disc(disc.cue);
-        EXPECT_EQ(read.starts, starts);
+        EXPECT_EQ(read.starts, layout_starts);
         const bytes audio = expected_audio(disc);
         ASSERT_EQ(read.audio.size(), audio.size());
         EXPECT_TRUE(
@@ -182,7 +153,8 @@ TEST(disc_layouts, sheets_written_by_rippers_read_like_plain_ones) {
         SCOPED_TRACE(r.what);
         temp_dir dir;
         fs::create_directory(dir / "album");
-        const built_disc disc = build_disc(dir / "album", layout(r.place, image_file_format::wav));
+        const built_disc disc =
+            build_disc(dir / "album", gap_layout_disc(r.place, image_file_format::wav));
         const disc_read plain = read_disc(disc.cue);
         write_file(dir / r.cue_at, r.cue);
         const disc_read written = read_disc(dir / r.cue_at);
