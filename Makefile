@@ -7,14 +7,24 @@ SYSCONFDIR ?= $(PREFIX)/etc
 
 all: build
 
+# Each target first checks the Debian packages it needs (tools/packages):
+# as root the missing ones are installed, otherwise the command that installs
+# them is printed and make stops before CMake runs.
+NEED = tools/need-packages
+
 build:
+	$(NEED) build
 	cmake --preset default
 	cmake --build --preset default -j $(JOBS)
 
-test: build
+test:
+	$(NEED) build test
+	cmake --preset default
+	cmake --build --preset default -j $(JOBS)
 	ctest --preset default
 
 asan:
+	$(NEED) build test
 	cmake --preset asan
 	cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan
@@ -22,12 +32,14 @@ asan:
 # Every libFuzzer target for FUZZ_SECONDS each (clang, ASan + UBSan).
 FUZZ_SECONDS ?= 30
 fuzz:
+	$(NEED) build fuzz
 	cmake --preset fuzz
 	cmake --build --preset fuzz -j $(JOBS)
 	tools/fuzz.sh $(FUZZ_SECONDS)
 
 # Only what the demo runs, so that a first try does not wait for the tests.
 demo:
+	$(NEED) build
 	cmake --preset default
 	cmake --build --preset default -j $(JOBS) --target vorka vorkfade vorka-mkimage
 	tools/demo.sh build/default/bin

@@ -14,7 +14,6 @@
 #include "output/listing.h"
 #include "output/track_name.h"
 #include "reader/output_guard.h"
-#include "reader/startup.h"
 #include "scsi/read_mode.h"
 #include "scsi/toc.h"
 

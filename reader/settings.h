@@ -26,6 +26,14 @@ struct reader_settings {
     std::int32_t verbosity = 0;
 };
 
+// True when every track goes to a file of its own, named by formatting the
+// track number into the expanded output name.
+inline bool writes_file_per_track(const reader_settings& settings,
+                                  const std::string& expanded_name) {
+    return settings.index_only == 0 && settings.start_sector < 0 &&
+           expanded_name.find('%') != std::string::npos;
+}
+
 inline constexpr int max_selected_tracks = 100;
 
 // Zero-based track indexes in the order given, or one sector range

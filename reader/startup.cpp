@@ -6,7 +6,6 @@
 #include "common/program_name.h"
 #include "output/format.h"
 #include "output/track_name.h"
-#include "reader/drive_session.h"
 #include "reader/selection.h"
 
 void require_arguments(int argc) {
@@ -28,11 +27,6 @@ void read_command_line(reader_run& run, int argc, const char* const* argv) {
 
 void select_tracks(reader_run& run) {
     make_track_selection(run.settings, run.selection);
-}
-
-bool writes_file_per_track(const reader_settings& settings, const std::string& expanded_name) {
-    return settings.index_only == 0 && settings.start_sector < 0 &&
-           expanded_name.find('%') != std::string::npos;
 }
 
 void check_output_name(const reader_run& run) {
@@ -63,10 +57,4 @@ void start_up(reader_run& run, int argc, const char* const* argv) {
     read_command_line(run, argc, argv);
     select_tracks(run);
     check_output_name(run);
-}
-
-int vorka_main(int argc, char** argv) {
-    reader_run run;
-    start_up(run, argc, argv);
-    return run_with_drive(run);
 }

@@ -18,7 +18,7 @@ struct reader_run {
     std::vector<source_file> drive_sources;
 };
 
-// The start-up steps, in the order vorka_main runs them.  Each either
+// The start-up steps, in the order the program runs them.  Each either
 // succeeds or reports its failure and ends the run.
 
 // With nothing but the program's name on the command line: the help text.
@@ -40,12 +40,5 @@ void select_tracks(reader_run& run);
 // through.
 void check_output_name(const reader_run& run);
 
-// True when every track goes to a file of its own, named by formatting the
-// track number into the expanded output name.
-bool writes_file_per_track(const reader_settings& settings, const std::string& expanded_name);
-
 // Steps 1 to 6 of the run: program name through the output name check.
 void start_up(reader_run& run, int argc, const char* const* argv);
-
-// The whole program.
-int vorka_main(int argc, char** argv);

@@ -7,8 +7,9 @@
 #
 #   tests/kernel/run.sh        (make kernel-test)
 #
-# Installs qemu-system-x86 and busybox-static when they are missing; fetches
-# the kernel package with apt-get download and unpacks the few pieces it
+# Installs the packages of the group "kernel" in tools/packages when they are
+# missing (as root; otherwise prints the command that does); fetches the
+# kernel package with apt-get download and unpacks the few pieces it
 # needs (never installs it).  The unpacked kernel, modules and busybox are
 # kept in build/kernel-test-cache, the static programs in build/kernel-static.
 # Prints one line per case and "N passed, M failed"; exit status 0 only when
@@ -20,18 +21,6 @@ cache=$root/build/kernel-test-cache
 static=$root/build/kernel-static
 work=$root/build/kernel-test
 say() { echo "kernel-test: $*" >&2; }
-
-install_missing() {
-    local missing=() p
-    for p in "$@"; do
-        dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-    done
-    [ ${#missing[@]} -eq 0 ] && return
-    say "installing ${missing[*]}"
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-        "${missing[@]}" >/dev/null
-}
 
 # The modules the guest loads, with what they need first (from each module's
 # own "depends=" record, so a newer kernel package needs no edit here).
@@ -123,7 +112,7 @@ make_initramfs() {
     (cd "$r" && find . | "$cache/busybox" cpio -o -H newc 2>/dev/null) >"$work/initramfs.cpio"
 }
 
-install_missing qemu-system-x86 busybox-static xz-utils
+"$root/tools/need-packages" build kernel
 fetch_kernel
 build_static
 make_initramfs
