@@ -1,5 +1,5 @@
-// One disc in every gap layout that rippers write, in BIN, WAVE and AIFF
-// files: the same table of contents and the same audio in every sector.
+// One disc in every gap layout that rippers write, in BIN, WAVE, AIFF and
+// FLAC files: the same table of contents and the same audio in every sector.
 
 #include <gtest/gtest.h>
 
@@ -61,16 +61,27 @@ TEST(disc_layouts, every_gap_layout_in_every_file_format_gives_the_same_disc) {
         {gap_place::pregap, "gaps left out of the files"},
         {gap_place::pregap_one_file, "one file, gaps left out"},
     };
-    const std::pair<image_file_format, const char*> formats[] = {
-        {image_file_format::bin, "BIN"},
-        {image_file_format::wav, "WAVE"},
-        {image_file_format::aiff, "AIFF"},
+    const struct {
+        image_file_format format;
+        bool flac;
+        flac_naming naming;
+        const char* name;
+    } formats[] = {
+        {image_file_format::bin, false, {}, "BIN"},
+        {image_file_format::wav, false, {}, "WAVE"},
+        {image_file_format::aiff, false, {}, "AIFF"},
+        {image_file_format::wav, true, flac_naming::wave_type, "FLAC as WAVE"},
+        {image_file_format::wav, true, flac_naming::flac_type, "FLAC as FLAC"},
+        {image_file_format::wav, true, flac_naming::wav_names, "FLAC named .wav"},
     };
     for (const auto& [place, place_name] : places) {
-        for (const auto& [format, format_name] : formats) {
-            SCOPED_TRACE(std::string(place_name) + ", " + format_name);
+        for (const auto& format : formats) {
+            SCOPED_TRACE(std::string(place_name) + ", " + format.name);
             temp_dir dir;
-            const built_disc disc = build_disc(dir.path(), gap_layout_disc(place, format));
+            const built_disc disc = build_disc(dir.path(), gap_layout_disc(place, format.format));
+            if (format.flac) {
+                compress_to_flac(disc, format.naming);
+            }
             const disc_read read = read_disc(disc.cue);
             EXPECT_EQ(read.starts, layout_starts);
             EXPECT_EQ(read.leadout, layout_leadout);

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <utility>
 
 #include "image/file_finder.h"
 
@@ -17,6 +18,7 @@ namespace {
 constexpr std::uint32_t cd_rate = 44100;
 constexpr std::uint32_t cd_bits = 16;
 constexpr std::uint32_t cd_channels = 2;
+constexpr std::uint64_t frame_bytes = 4;
 
 std::uint32_t le16(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0] | p[1] << 8);
@@ -223,6 +225,23 @@ bool is_cd_shape(const pcm_layout& layout) {
     return layout.rate == cd_rate && layout.bits == cd_bits && layout.channels == cd_channels;
 }
 
+// Whether the file is FLAC, also behind an ID3v2 tag; `head` holds its
+// first bytes.  false with errno set when the file cannot be read.
+bool holds_flac(int fd, const std::uint8_t* head, std::size_t got, bool& flac) {
+    flac = flac_reader::is_flac(head, got);
+    const std::uint64_t tag = flac_reader::id3v2_bytes(head, got);
+    if (flac || tag == 0) {
+        return true;
+    }
+    std::uint8_t marker[4];
+    std::size_t found = 0;
+    if (!read_at(fd, marker, sizeof marker, tag, found)) {
+        return false;
+    }
+    flac = found == sizeof marker && tagged(marker, "fLaC");
+    return true;
+}
+
 bool has_extension(const std::string& path, const char* extension) {
     const std::string name = std::filesystem::path(path).extension().string();
     return ::strcasecmp(name.c_str(), extension) == 0;
@@ -299,9 +318,25 @@ std::unique_ptr<image_file> image_file::open(const cue_file& file, const std::st
     }
     std::uint8_t head[12] = {};
     std::size_t got = 0;
-    if (!read_at(opened->fd_, head, sizeof head, 0, got)) {
+    bool flac = false;
+    if (!read_at(opened->fd_, head, sizeof head, 0, got) ||
+        !holds_flac(opened->fd_, head, got, flac)) {
         error = at_line + "cannot read \"" + name + "\": " + std::strerror(errno);
         return nullptr;
+    }
+    if (flac) {
+        // The reader takes the descriptor over; nothing was taken from its
+        // position, so it can seek.
+        std::string problem;
+        opened->flac_ = flac_reader::adopt(std::exchange(opened->fd_, -1), {}, problem);
+        if (opened->flac_ == nullptr) {
+            error = at_line + "\"" + name + "\": " + problem;
+            return nullptr;
+        }
+        opened->kind_ = "FLAC";
+        opened->data_bytes_ = opened->flac_->frames() * frame_bytes;
+        opened->audio_only_ = true;
+        return opened;
     }
     pcm_layout layout;
     std::string problem;
@@ -314,7 +349,7 @@ std::unique_ptr<image_file> image_file::open(const cue_file& file, const std::st
         opened->kind_ = "AIFF";
         placed = read_aiff(opened->fd_, size, tagged(head + 8, "AIFC"), layout, problem);
     } else {
-        problem = "neither WAVE nor AIFF audio";
+        problem = "neither WAVE, AIFF nor FLAC audio";
     }
     if (placed && !is_cd_shape(layout)) {
         placed = false;
@@ -337,10 +372,29 @@ image_file::~image_file() {
     }
 }
 
+bool image_file::read_flac(std::uint64_t offset, std::size_t length, std::uint8_t* out) const {
+    if (offset % frame_bytes != 0 || length % frame_bytes != 0) {
+        errno = EINVAL;
+        return false;
+    }
+    const std::size_t present =
+        static_cast<std::size_t>(std::min<std::uint64_t>(length, data_bytes_ - offset));
+    std::string problem;
+    if (!flac_->read(offset / frame_bytes, present / frame_bytes, out, problem)) {
+        errno = EIO;
+        return false;
+    }
+    std::memset(out + present, 0, length - present);
+    return true;
+}
+
 bool image_file::read(std::uint64_t offset, std::size_t length, std::uint8_t* out) const {
     if (offset >= data_bytes_) {
         std::memset(out, 0, length);
         return true;
+    }
+    if (flac_ != nullptr) {
+        return read_flac(offset, length, out);
     }
     return read_span(fd_, out, length, data_offset_ + offset, data_offset_ + data_bytes_);
 }

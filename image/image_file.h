@@ -6,10 +6,12 @@
 #include <string>
 
 #include "image/cue_sheet.h"
+#include "image/flac_reader.h"
 #include "scsi/passthrough/passthrough.h"
 
 // The bytes one FILE of a cue sheet gives the disc's sectors: the whole of a
-// BIN, or the audio of a WAVE or AIFF file (44.1 kHz, 16-bit, stereo PCM).
+// BIN, or the audio of a WAVE, AIFF or FLAC file (44.1 kHz, 16-bit, stereo),
+// FLAC decoded as it is read.
 class image_file {
   public:
     // Finds and opens the file and reads its header; the error names the cue
@@ -27,18 +29,21 @@ class image_file {
     bool big_endian() const { return big_endian_; }
     // A file of audio alone, which cannot hold data sectors.
     bool audio_only() const { return audio_only_; }
-    // What the file holds, for messages: "WAVE", "AIFF" or "" for a BIN.
+    // What the file holds, for messages: "WAVE", "AIFF", "FLAC" or "" for a BIN.
     const char* kind() const { return kind_; }
 
     // `length` bytes from `offset`; what lies past bytes() reads as zeros,
-    // but a byte before it that is no longer there (the file has shrunk) is
-    // a failed read, with errno set.
+    // but a byte before it that is no longer there (the file has shrunk, a
+    // FLAC stream is damaged) is a failed read, with errno set.  Reads of a
+    // FLAC file are of whole sample frames.
     bool read(std::uint64_t offset, std::size_t length, std::uint8_t* out) const;
 
   private:
     image_file() = default;
+    bool read_flac(std::uint64_t offset, std::size_t length, std::uint8_t* out) const;
 
     int fd_ = -1;
+    std::unique_ptr<flac_reader> flac_;
     source_file identity_;
     std::uint64_t data_offset_ = 0;
     std::uint64_t data_bytes_ = 0;

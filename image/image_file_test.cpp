@@ -11,6 +11,7 @@
 
 #include "common/test_support.h"
 #include "image/disc_image.h"
+#include "image/flac_test_util.h"
 #include "image/test_audio.h"
 
 namespace {
@@ -185,7 +186,7 @@ TEST(image_file, audio_other_than_cd_audio_is_refused_naming_the_file_and_what_i
         {"FILE a.aiff AIFF",
          aiff("AIFC", aiff_common(2, 44100, 16, 588) + text("ima4") + bytes{0, 0}, audio),
          "\"a.aiff\" holds compressed AIFF-C audio"},
-        {"FILE a.wav WAVE", audio, "\"a.wav\" holds neither WAVE nor AIFF audio"},
+        {"FILE a.wav WAVE", audio, "\"a.wav\" holds neither WAVE, AIFF nor FLAC audio"},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.file_line);
@@ -222,7 +223,6 @@ TEST(image_file, files_are_found_as_archives_from_other_systems_name_them) {
         std::vector<std::pair<std::string, bytes>> files;
         std::string file_line;
         std::string found;  // the path opened, below the sheet's folder
-        bytes audio_served = {};
     };
     const row rows[] = {
         {"backslashes as folder separators, letter case of folder and file",
@@ -314,6 +314,76 @@ TEST(image_file, files_not_found_or_found_several_times_name_the_line_and_what_w
         expected.replace(expected.find('@'), 1, dir.path().string());
         EXPECT_EQ(error, cue + " line 2: " + expected);
     }
+}
+
+FLAC__int32 pattern_sample(std::uint64_t frame, unsigned channel) {
+    return test_sample(static_cast<std::uint32_t>(frame / 588),
+                       static_cast<std::uint32_t>(frame % 588), channel);
+}
+
+TEST(image_file, flac_files_are_decoded_as_they_are_read) {
+    constexpr std::uint32_t frames = 588 * 3 + 100;
+    bytes padded = pattern(frames);
+    padded.resize(4 * 2352);
+    const bytes id3_tag = text("ID3") + bytes{4, 0, 0, 0, 0, 0, 10} + bytes(10, 'x');
+    struct row {
+        const char* what;
+        std::string file_line;
+        std::string file;  // as written
+        bool tagged = false;
+        bool decoys = false;  // files of later extensions that must not be taken
+    };
+    const row rows[] = {
+        {"FLAC under the type WAVE, as rippers write it", "FILE \"a.flac\" WAVE", "a.flac"},
+        {"the type FLAC", "FILE a.flac FLAC", "a.flac"},
+        {"a .wav in the sheet, the file compressed since", "FILE a.wav WAVE", "a.flac", false,
+         true},
+        {"behind an ID3v2 tag", "FILE a.flac WAVE", "a.flac", true},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.what);
+        temp_dir dir;
+        ASSERT_EQ(write_test_flac(dir / r.file, frames, pattern_sample), "");
+        if (r.decoys) {
+            write_file(dir / "a.aiff", "not audio");
+            write_file(dir / "a.bin", "not audio");
+        }
+        if (r.tagged) {
+            const std::string plain = read_file(dir / r.file);
+            write_file(dir / r.file, std::string(id3_tag.begin(), id3_tag.end()) + plain);
+        }
+        write_file(dir / "disc.cue", one_track(r.file_line));
+        std::string error;
+        const auto image = disc_image::open((dir / "disc.cue").string(), error);
+        ASSERT_NE(image, nullptr) << error;
+        EXPECT_EQ(image->leadout(), 4u);
+        EXPECT_EQ(disc_audio(*image), padded);
+        // Out of order, as a read offset or a sector range reads.
+        bytes sector(2352);
+        ASSERT_TRUE(image->read_raw(1, 1, sector.data()));
+        EXPECT_TRUE(std::equal(sector.begin(), sector.end(), padded.begin() + 2352));
+    }
+}
+
+TEST(image_file, flac_files_of_other_audio_or_damaged_are_refused) {
+    temp_dir dir;
+    test_flac_shape shape;
+    shape.rate = 48000;
+    ASSERT_EQ(write_test_flac(dir / "a.flac", 2000, pattern_sample, shape), "");
+    write_file(dir / "disc.cue", one_track("FILE a.flac FLAC"));
+    std::string error;
+    EXPECT_EQ(disc_image::open((dir / "disc.cue").string(), error), nullptr);
+    EXPECT_EQ(error, (dir / "disc.cue").string() +
+                         " line 1: \"a.flac\": not CD audio (44100 Hz, 16-bit, stereo PCM): FLAC "
+                         "of 2 channels, 16-bit, 48000 Hz");
+
+    // Cut short after it was opened: the lost sectors fail to read.
+    ASSERT_EQ(write_test_flac(dir / "a.flac", 588 * 40, pattern_sample), "");
+    const auto image = disc_image::open((dir / "disc.cue").string(), error);
+    ASSERT_NE(image, nullptr) << error;
+    fs::resize_file(dir / "a.flac", fs::file_size(dir / "a.flac") / 2);
+    bytes audio(40 * 2352);
+    EXPECT_FALSE(image->read_raw(0, 40, audio.data()));
 }
 
 }  // namespace

@@ -3,9 +3,13 @@
 // One disc in the gap layouts rippers write, for the tests that check that
 // every layout gives the same disc.
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
+#include <string>
 #include <vector>
 
+#include "common/test_support.h"
 #include "tools/disc_builder.h"
 
 // Hidden audio before track 1 (200 sectors: track 1 starts at 200), pregaps
@@ -40,4 +44,31 @@ inline disc_spec gap_layout_disc(gap_place place, image_file_format format) {
         spec.tracks.push_back(track);
     }
     return spec;
+}
+
+// How a sheet names the FLAC files its WAV files were compressed to.
+enum class flac_naming {
+    wave_type,  // FILE "disc-01.flac" WAVE, as most rippers write it
+    flac_type,  // FILE "disc-01.flac" FLAC
+    wav_names,  // the sheet still names the .wav files, which are gone
+};
+
+// Compresses the disc's WAV files with the flac program, as people compress
+// their archives, removes the WAV files and names the FLAC files in the sheet.
+inline void compress_to_flac(const built_disc& disc, flac_naming naming) {
+    for (const std::filesystem::path& wav : disc.files) {
+        const run_result r = run_program(
+            {"/usr/bin/env", "flac", "--silent", "--force", "--delete-input-file", wav.string()});
+        ASSERT_EQ(r.status, 0) << r.err;
+    }
+    if (naming == flac_naming::wav_names) {
+        return;
+    }
+    std::string cue = read_file(disc.cue);
+    const std::string from = ".wav\" WAVE";
+    const std::string to = naming == flac_naming::flac_type ? ".flac\" FLAC" : ".flac\" WAVE";
+    for (std::size_t at = cue.find(from); at != std::string::npos; at = cue.find(from, at)) {
+        cue.replace(at, from.size(), to);
+    }
+    write_file(disc.cue, cue);
 }
