@@ -1,5 +1,5 @@
-// vorka on disc images as people keep them: a cue sheet with WAVE or AIFF
-// files in any gap layout lists and rips exactly as the BIN image does.
+// vorka on disc images as people keep them: a cue sheet with WAVE, AIFF or
+// FLAC files in any gap layout lists and rips exactly as the BIN image does.
 
 #include <gtest/gtest.h>
 
