@@ -36,6 +36,9 @@ class cue_parser {
     void on_index(std::string_view rest);
     void on_flags(std::string_view rest);
     void on_gap(std::string_view rest, bool before);
+    void on_catalog(std::string_view rest);
+    void on_isrc(std::string_view rest);
+    void on_text(std::string cd_text_fields::*field, std::string_view rest);
     void finish_track();
     cue_track& current_track(const char* command);
     void start_region(std::uint32_t frame);
@@ -328,16 +331,60 @@ void cue_parser::on_gap(std::string_view rest, bool before) {
         {cue_layout_item::kind::gap, 0, static_cast<int>(sheet_.tracks.size()) - 1, sectors});
 }
 
+// A catalog number or an ISRC that a disc could not carry (written with
+// other characters, or of another length) is left out, as such lines were
+// always ignored: the disc is served without it.
+void cue_parser::on_catalog(std::string_view rest) {
+    const std::string_view number = next_word(rest);
+    if (number.size() == 13 &&
+        std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        sheet_.catalog = std::string(number);
+    }
+}
+
+// Country and owner letters or digits, then year and serial number in
+// digits; dashes, as some sheets write them, are dropped.
+void cue_parser::on_isrc(std::string_view rest) {
+    cue_track& track = current_track("ISRC");
+    std::string code;
+    for (const char c : next_word(rest)) {
+        if (c != '-') {
+            code += static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+        }
+    }
+    const auto alphanumeric = [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z');
+    };
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    if (code.size() == 12 && std::all_of(code.begin(), code.begin() + 5, alphanumeric) &&
+        std::all_of(code.begin() + 5, code.end(), digit)) {
+        track.isrc = code;
+    }
+}
+
+// Before the first TRACK the text is the disc's, after it the track's.
+void cue_parser::on_text(std::string cd_text_fields::*field, std::string_view rest) {
+    cd_text_fields& text = sheet_.tracks.empty() ? sheet_.text : sheet_.tracks.back().text;
+    text.*field = next_string(rest);
+}
+
 void cue_parser::parse_line(std::string_view line) {
     std::string_view rest = line;
     const std::string_view command = next_word(rest);
-    if (command.empty() || same_word(command, "REM") || same_word(command, "CATALOG") ||
-        same_word(command, "ISRC") || same_word(command, "TITLE") ||
-        same_word(command, "PERFORMER") || same_word(command, "SONGWRITER") ||
-        same_word(command, "CDTEXTFILE")) {
+    if (command.empty() || same_word(command, "REM") || same_word(command, "CDTEXTFILE")) {
         return;
     }
-    if (same_word(command, "FILE")) {
+    if (same_word(command, "CATALOG")) {
+        on_catalog(rest);
+    } else if (same_word(command, "ISRC")) {
+        on_isrc(rest);
+    } else if (same_word(command, "TITLE")) {
+        on_text(&cd_text_fields::title, rest);
+    } else if (same_word(command, "PERFORMER")) {
+        on_text(&cd_text_fields::performer, rest);
+    } else if (same_word(command, "SONGWRITER")) {
+        on_text(&cd_text_fields::songwriter, rest);
+    } else if (same_word(command, "FILE")) {
         on_file(rest);
     } else if (same_word(command, "TRACK")) {
         on_track(rest);

@@ -36,6 +36,13 @@ struct cue_region {
     int track = 0;  // index into cue_sheet::tracks
 };
 
+// The CD-Text a cue sheet gives for the disc or for one track.
+struct cd_text_fields {
+    std::string title;
+    std::string performer;
+    std::string songwriter;
+};
+
 struct cue_track {
     int number = 0;
     track_mode mode = track_mode::audio;
@@ -44,6 +51,8 @@ struct cue_track {
     std::uint32_t postgap = 0;         // generated sectors after the track
     int index01_region = -1;           // the region INDEX 01 lies in ...
     std::uint32_t index01_offset = 0;  // ... and how many sectors into it
+    std::string isrc;                  // 12 characters, or empty
+    cd_text_fields text;
     int line = 0;
 };
 
@@ -66,6 +75,8 @@ struct cue_index_mark {
 };
 
 struct cue_sheet {
+    std::string catalog;  // the media catalog number, 13 digits, or empty
+    cd_text_fields text;  // of the disc
     std::vector<cue_index_mark> indexes;
     std::vector<cue_file> files;
     std::vector<cue_track> tracks;

@@ -241,4 +241,36 @@ TEST(cue_sheet, missing_bin_names_the_line_and_the_file) {
                          "\"gone.wav\", \"gone.aiff\"");
 }
 
+// What the disc carries besides its layout: the catalog number and ISRCs
+// as a disc can hold them (others are left out, as before), the CD-Text of
+// the disc and of each track.
+TEST(cue_sheet, keeps_catalog_isrcs_and_cd_text) {
+    const cue_parse_result parsed = parse_cue_sheet(
+        "catalog 1234567890123\nTITLE \"Disc\"\nPERFORMER 'The Band'\nFILE a.bin BINARY\n"
+        "TRACK 01 AUDIO\n  TITLE One\n  ISRC usabc9912345\n  INDEX 01 00:00:00\n"
+        "TRACK 02 AUDIO\n  ISRC US-ABC-99-12346\n  SONGWRITER \"S. Writer\"\n"
+        "  INDEX 01 01:00:00\nTRACK 03 AUDIO\n  ISRC USABC991234\n  INDEX 01 02:00:00\n"
+        "TRACK 04 AUDIO\n  ISRC USABC99123X5\n  INDEX 01 03:00:00\n",
+        "disc.cue");
+    ASSERT_EQ(parsed.error, "");
+    const cue_sheet& sheet = parsed.sheet;
+    EXPECT_EQ(sheet.catalog, "1234567890123");
+    EXPECT_EQ(sheet.text.title, "Disc");
+    EXPECT_EQ(sheet.text.performer, "The Band");
+    EXPECT_EQ(sheet.tracks[0].text.title, "One");
+    EXPECT_EQ(sheet.tracks[0].isrc, "USABC9912345");
+    EXPECT_EQ(sheet.tracks[1].isrc, "USABC9912346");
+    EXPECT_EQ(sheet.tracks[1].text.songwriter, "S. Writer");
+    EXPECT_EQ(sheet.tracks[2].isrc, "");  // eleven characters
+    EXPECT_EQ(sheet.tracks[3].isrc, "");  // a letter in the serial number
+    for (const char* catalog :
+         {"CATALOG 123456789012\n", "CATALOG 12345678901234\n", "CATALOG 123456789012X\n"}) {
+        const cue_parse_result other = parse_cue_sheet(
+            std::string(catalog) + "FILE a.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n",
+            "disc.cue");
+        EXPECT_EQ(other.error, "");
+        EXPECT_EQ(other.sheet.catalog, "") << catalog;
+    }
+}
+
 }  // namespace

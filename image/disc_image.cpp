@@ -159,6 +159,10 @@ std::unique_ptr<disc_image> disc_image::from_sheet(const cue_sheet& sheet,
     }
 
     std::vector<std::uint32_t> region_first(sheet.regions.size(), 0);
+    // Where each track's first sector lies: its PREGAP, its INDEX 00, or
+    // audio before its INDEX 01 at the start of a file.
+    std::vector<std::uint32_t> pregap_first(sheet.tracks.size(), max_disc_sectors);
+    std::vector<bool> track_reached(sheet.tracks.size(), false);
     std::uint32_t lba = 0;
     for (const cue_layout_item& item : sheet.layout) {
         const bool gap = item.what == cue_layout_item::kind::gap;
@@ -176,12 +180,19 @@ std::unique_ptr<disc_image> disc_image::from_sheet(const cue_sheet& sheet,
         extent.count = static_cast<std::uint32_t>(count);
         if (gap) {
             extent.mode = sheet.tracks[item.track].mode;
+            if (!track_reached[item.track]) {
+                pregap_first[item.track] = std::min(pregap_first[item.track], lba);
+            }
         } else {
             const cue_region& region = sheet.regions[item.region];
             extent.mode = sheet.tracks[region.track].mode;
             extent.file = image->files_[region.file].get();
             extent.byte_offset = places[item.region].byte;
             region_first[item.region] = lba;
+            if (!track_reached[region.track]) {
+                pregap_first[region.track] = std::min(pregap_first[region.track], lba);
+            }
+            track_reached[region.track] = true;
         }
         lba += extent.count;
         if (extent.count > 0) {
@@ -189,9 +200,27 @@ std::unique_ptr<disc_image> disc_image::from_sheet(const cue_sheet& sheet,
         }
     }
     image->leadout_ = lba;
-    for (const cue_track& track : sheet.tracks) {
-        image->tracks_.push_back({track.number, track.mode, track.pre_emphasis,
-                                  region_first[track.index01_region] + track.index01_offset});
+    image->catalog_ = sheet.catalog;
+    image->text_ = sheet.text;
+    for (std::size_t i = 0; i < sheet.tracks.size(); ++i) {
+        const cue_track& track = sheet.tracks[i];
+        image_track t;
+        t.number = track.number;
+        t.mode = track.mode;
+        t.pre_emphasis = track.pre_emphasis;
+        t.start = region_first[track.index01_region] + track.index01_offset;
+        t.pregap_start = std::min(t.start, pregap_first[i]);
+        t.isrc = track.isrc;
+        t.text = track.text;
+        image->tracks_.push_back(t);
+    }
+    // The index marks in disc order.
+    for (const cue_index_mark& mark : sheet.indexes) {
+        image_track& t = image->tracks_[static_cast<std::size_t>(sheet.regions[mark.region].track)];
+        const std::uint32_t at = region_first[mark.region] + mark.offset;
+        if (mark.number > 0) {
+            t.indexes.push_back(at);
+        }
     }
     return image;
 }

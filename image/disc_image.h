@@ -17,6 +17,12 @@ struct image_track {
     track_mode mode = track_mode::audio;
     bool pre_emphasis = false;
     std::uint32_t start = 0;  // address of INDEX 01
+    // Where the track's pregap (INDEX 00, or sectors made up by PREGAP)
+    // begins; the same as `start` for a track without one.
+    std::uint32_t pregap_start = 0;
+    std::vector<std::uint32_t> indexes;  // INDEX 01, 02, ...: their addresses
+    std::string isrc;                    // 12 characters, or empty
+    cd_text_fields text;
 };
 
 // A run of consecutive sectors served the same way: from one stretch of a
@@ -46,6 +52,9 @@ class disc_image {
     const std::vector<source_file>& sources() const { return sources_; }
     const std::vector<image_track>& tracks() const { return tracks_; }
     std::uint32_t leadout() const { return leadout_; }
+    // The media catalog number (13 digits, or empty) and the disc's CD-Text.
+    const std::string& catalog() const { return catalog_; }
+    const cd_text_fields& text() const { return text_; }
     track_mode mode_at(std::uint32_t lba) const;
     // Whether every sector of the run is (or is not) audio.
     bool all_audio(std::uint32_t lba, std::uint32_t count) const;
@@ -68,6 +77,8 @@ class disc_image {
     std::vector<image_track> tracks_;
     std::vector<image_extent> extents_;
     std::uint32_t leadout_ = 0;
+    std::string catalog_;
+    cd_text_fields text_;
 };
 
 // The 16 bytes that start a raw data sector: sync pattern, address in BCD

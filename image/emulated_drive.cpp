@@ -6,6 +6,8 @@
 #include <cstring>
 
 #include "image/drive_answer.h"
+#include "image/read_cd_fields.h"
+#include "image/subchannel.h"
 #include "scsi/passthrough/sense.h"
 #include "scsi/passthrough/sg_io_answer.h"
 
@@ -21,6 +23,7 @@ enum opcode : std::uint8_t {
     op_prevent_allow_removal = 0x1e,
     op_read_capacity = 0x25,
     op_read10 = 0x28,
+    op_read_sub_channel = 0x42,
     op_read_toc = 0x43,
     op_get_configuration = 0x46,
     op_get_event_status = 0x4a,
@@ -73,7 +76,7 @@ constexpr command_shape command_shapes[] = {
     {op_read10, 10, data_direction::in},           {op_read_toc, 10, data_direction::in},
     {op_mode_select10, 10, data_direction::out},   {op_mode_sense10, 10, data_direction::in},
     {op_read_cd, 12, data_direction::in},          {op_read_cdda_nec, 10, data_direction::in},
-    {op_read_cdda, 12, data_direction::in},
+    {op_read_sub_channel, 10, data_direction::in}, {op_read_cdda, 12, data_direction::in},
 };
 
 // What an operating system's CD driver asks besides (emulated_drive_probe.cpp).
@@ -191,6 +194,8 @@ scsi_outcome emulated_drive::send(const scsi_request& request) {
             return read10(request);
         case op_read_cd:
             return read_cd(request);
+        case op_read_sub_channel:
+            return read_sub_channel(request);
         case op_read_cdda:
             // Byte 10 asks for sub-code after each sector, which an image
             // does not hold.
@@ -242,8 +247,12 @@ scsi_outcome emulated_drive::read_toc(const scsi_request& request) {
     // form that CD drivers still send.
     const std::uint8_t format =
         (request.cdb[2] & 0x0f) != 0 ? request.cdb[2] & 0x0f : request.cdb[9] >> 6;
-    if (format == 1) {
+    constexpr std::uint8_t format_sessions = 1, format_cd_text = 5;
+    if (format == format_sessions) {
         return read_toc_sessions(request);
+    }
+    if (format == format_cd_text) {
+        return read_toc_cd_text(request);
     }
     if (format != 0) {
         return illegal_request(asc_invalid_field_in_cdb);
@@ -379,39 +388,115 @@ scsi_outcome emulated_drive::read10(const scsi_request& request) {
         if (!image_->all_data(lba, count)) {
             return illegal_request(asc_illegal_mode_for_track);
         }
-        return image_->read_user_data(lba, count, request.data.data())
-                   ? completed()
-                   : check_condition(sense_key_medium_error, asc_unrecovered_read_error, 0, lba);
+        if (!image_->read_user_data(lba, count, request.data.data())) {
+            return check_condition(sense_key_medium_error, asc_unrecovered_read_error, 0, lba);
+        }
+        position_ = count > 0 ? lba + count - 1 : position_;
+        return completed();
     }
-    return image_->read_raw(lba, count, request.data.data())
-               ? completed()
-               : check_condition(sense_key_medium_error, asc_unrecovered_read_error, 0, lba);
+    return read_raw_sectors(lba, count, request.data.data());
 }
 
 scsi_outcome emulated_drive::read_cd(const scsi_request& request) {
     const std::uint8_t expected_type = (request.cdb[1] >> 2) & 0x07;
     const std::uint8_t fields = request.cdb[9];
+    const std::uint8_t sub = request.cdb[10] & 0x07;
     const std::uint32_t lba = big_endian(request.cdb, 2, 4);
     const std::uint32_t count = big_endian(request.cdb, 6, 3);
-    if (request.cdb[10] != 0 || (fields != read_cd_user_data && fields != read_cd_everything)) {
+    if (expected_type > static_cast<std::uint8_t>(sector_kind::mode2_form2) ||
+        !read_cd_selection_valid(fields, request.cdb[10])) {
         return illegal_request(asc_invalid_field_in_cdb);
     }
-    if (expected_type == read_cd_type_cdda) {
-        return read_cdda(request, lba, count);
-    }
-    // Expected type "any" with every field: whatever the sectors hold, raw.
-    if (expected_type != read_cd_type_any || fields != read_cd_everything) {
-        return illegal_request(asc_invalid_field_in_cdb);
+    constexpr std::uint8_t main_channel = 0xf8, error_field = 0x06;
+    if (expected_type == read_cd_type_cdda && (fields & main_channel) != 0 &&
+        (fields & error_field) == 0 && sub == subchannel_none) {
+        return read_cdda(request, lba, count);  // audio alone, straight from the image
     }
     if (scsi_outcome range = check_range(lba, count); range.what != scsi_outcome::kind::completed) {
         return range;
     }
-    if (request.data.size() != std::size_t{count} * raw_sector_bytes) {
+    if (expected_type == read_cd_type_any && fields == read_cd_everything &&
+        sub == subchannel_none) {
+        // Whatever the sectors hold, raw.
+        if (request.data.size() != std::size_t{count} * raw_sector_bytes) {
+            return wrong_transfer_length();
+        }
+        return read_raw_sectors(lba, count, request.data.data());
+    }
+    return read_cd_fields(request, lba, count);
+}
+
+// Any other selection: each sector raw into the drive's own buffer first,
+// then the fields asked for, its C2 error information (zeros: the image
+// reads without error) and its sub-channel, in that order.
+scsi_outcome emulated_drive::read_cd_fields(const scsi_request& request, std::uint32_t lba,
+                                            std::uint32_t count) {
+    const std::uint8_t expected_type = (request.cdb[1] >> 2) & 0x07;
+    const std::uint8_t fields = request.cdb[9];
+    const std::uint8_t sub = request.cdb[10] & 0x07;
+    sectors_.resize(std::size_t{count} * raw_sector_bytes);
+    if (scsi_outcome read = read_raw_sectors(lba, count, sectors_.data());
+        read.what != scsi_outcome::kind::completed) {
+        return read;
+    }
+    const std::uint32_t extra = c2_error_bytes(fields) + subchannel_bytes(sub);
+    std::size_t total = 0;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const sector_kind kind =
+            kind_of_sector(lba + i, sectors_.data() + std::size_t{i} * raw_sector_bytes);
+        if (expected_type != read_cd_type_any && static_cast<std::uint8_t>(kind) != expected_type) {
+            return illegal_request(asc_illegal_mode_for_track);
+        }
+        const std::optional<sector_span> span = selected_main_channel(fields, kind);
+        if (!span) {
+            return illegal_request(asc_invalid_field_in_cdb);
+        }
+        total += span->length + extra;
+    }
+    if (request.data.size() != total) {
         return wrong_transfer_length();
     }
-    return image_->read_raw(lba, count, request.data.data())
-               ? completed()
-               : check_condition(sense_key_medium_error, asc_unrecovered_read_error, 0, lba);
+    std::uint8_t* out = request.data.data();
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint8_t* sector = sectors_.data() + std::size_t{i} * raw_sector_bytes;
+        const sector_span span = *selected_main_channel(fields, kind_of_sector(lba + i, sector));
+        std::memcpy(out, sector + span.offset, span.length);
+        out += span.length;
+        std::memset(out, 0, c2_error_bytes(fields));
+        out += c2_error_bytes(fields);
+        if (sub != subchannel_none) {
+            write_subchannel(subchannel_of(*image_, lba + i), sub, out);
+            out += subchannel_bytes(sub);
+        }
+    }
+    return completed();
+}
+
+// A Mode 2 sector is Form 2 when its subheader's submode byte says so
+// (bit 5), Form 1 otherwise.
+sector_kind emulated_drive::kind_of_sector(std::uint32_t lba, const std::uint8_t* raw) const {
+    constexpr std::size_t submode_at = 18;
+    constexpr std::uint8_t form2_bit = 0x20;
+    switch (image_->mode_at(lba)) {
+        case track_mode::audio:
+            return sector_kind::cdda;
+        case track_mode::mode2_2352:
+            return (raw[submode_at] & form2_bit) != 0 ? sector_kind::mode2_form2
+                                                      : sector_kind::mode2_form1;
+        default:
+            return sector_kind::mode1;
+    }
+}
+
+scsi_outcome emulated_drive::read_raw_sectors(std::uint32_t lba, std::uint32_t count,
+                                              std::uint8_t* out) {
+    if (!image_->read_raw(lba, count, out)) {
+        return check_condition(sense_key_medium_error, asc_unrecovered_read_error, 0, lba);
+    }
+    if (count > 0) {
+        position_ = lba + count - 1;
+    }
+    return completed();
 }
 
 scsi_outcome emulated_drive::read_cdda(const scsi_request& request, std::uint32_t lba,
@@ -425,9 +510,7 @@ scsi_outcome emulated_drive::read_cdda(const scsi_request& request, std::uint32_
     if (request.data.size() != std::size_t{count} * raw_sector_bytes) {
         return wrong_transfer_length();
     }
-    return image_->read_raw(lba, count, request.data.data())
-               ? completed()
-               : check_condition(sense_key_medium_error, asc_unrecovered_read_error, 0, lba);
+    return read_raw_sectors(lba, count, request.data.data());
 }
 
 passthrough_open_result open_emulated_drive(const std::string& cue_path) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "image/disc_image.h"
+#include "image/read_cd_fields.h"
 #include "scsi/passthrough/passthrough.h"
 
 // Sectors whose reads fail with MEDIUM ERROR, as ranges first..last.
@@ -44,13 +45,24 @@ class emulated_drive : public passthrough {
     scsi_outcome mode_sense10(const scsi_request& request);
     scsi_outcome read10(const scsi_request& request);
     scsi_outcome read_cd(const scsi_request& request);
+    scsi_outcome read_cd_fields(const scsi_request& request, std::uint32_t lba,
+                                std::uint32_t count);
+    sector_kind kind_of_sector(std::uint32_t lba, const std::uint8_t* raw) const;
     scsi_outcome read_cdda(const scsi_request& request, std::uint32_t lba, std::uint32_t count);
+    // Raw sectors from the image; the last one read is the drive's current
+    // position.
+    scsi_outcome read_raw_sectors(std::uint32_t lba, std::uint32_t count, std::uint8_t* out);
     scsi_outcome check_range(std::uint32_t lba, std::uint32_t count) const;
 
     // What a CD driver asks when it probes and opens the drive
     // (emulated_drive_probe.cpp).
     scsi_outcome inquiry_vpd(const scsi_request& request);
     scsi_outcome read_toc_sessions(const scsi_request& request);
+
+    // The sub-channel's data (emulated_drive_subchannel.cpp): READ
+    // SUB-CHANNEL and the CD-Text of READ TOC.
+    scsi_outcome read_sub_channel(const scsi_request& request);
+    scsi_outcome read_toc_cd_text(const scsi_request& request);
     // The mode pages that MODE SENSE appends for its page code (byte 2):
     // the capabilities page 2Ah, alone or among all pages (3Fh).
     static constexpr std::size_t capabilities_page_bytes = 22;
@@ -66,6 +78,8 @@ class emulated_drive : public passthrough {
     drive_kind kind_;
     std::uint8_t density_ = 0;
     std::uint32_t block_length_ = user_data_bytes;
+    std::uint32_t position_ = 0;         // the sector read last
+    std::vector<std::uint8_t> sectors_;  // raw sectors of a READ CD being laid out
 };
 
 // A drive that serves the CUE sheet at the path and its BIN files, with the

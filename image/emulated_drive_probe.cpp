@@ -79,7 +79,7 @@ constexpr feature features[] = {
     {0x0001, 0x07, {0x00, 0x00, 0x00, 0x01, 0x00}, 8},        // core: SCSI interface
     {0x0003, 0x03, {0x21}, 4},                                // removable medium: tray, lock
     {0x0010, 0x01, {0x00, 0x00, 0x08, 0x00, 0x00, 0x01}, 8},  // random readable: 2048, 1 block
-    {0x001e, 0x05, {0x00}, 4},                                // CD read
+    {0x001e, 0x05, {0x03}, 4},                                // CD read: CD-Text, C2
 };
 
 }  // namespace
@@ -137,8 +137,12 @@ std::size_t emulated_drive::mode_pages(std::uint8_t page_code, std::uint8_t* out
     std::memset(out, 0, 2 + page_length);
     out[0] = 0x2a;
     out[1] = page_length;
-    out[5] = 0x03;                                    // CD-DA commands, accurate CD-DA stream
+    out[4] = 0x30;  // reads Mode 2 Form 1 and Form 2
+    // CD-DA commands, accurate CD-DA stream, R-W, R-W corrected, C2
+    // pointers, ISRC, media catalog number (UPC)
+    out[5] = 0x7f;
     out[6] = 0x21;                                    // tray, lockable, no eject
+    out[7] = 0x20;                                    // reads the lead-in's R-W: CD-Text
     put_big_endian(out + 8, 24 * cd_speed_kbps, 2);   // maximum read speed
     put_big_endian(out + 12, 64, 2);                  // buffer, kilobytes
     put_big_endian(out + 14, 24 * cd_speed_kbps, 2);  // current read speed

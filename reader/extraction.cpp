@@ -153,7 +153,7 @@ void choose_output(run_state& s) {
 }
 
 void switch_mode_for(run_state& s, int kind) {
-    set_read_mode(s.run.device, s.mode, {s.run.entry, s.format},
+    set_read_mode(s.run.device, s.mode, {s.run.entry, s.format.byte_swap == 1},
                   kind == track_kind_audio ? audio_mode : data_mode);
 }
 

@@ -150,7 +150,7 @@ void set_read_mode(scsi_device& device, read_mode_state& state, const read_mode_
     state.raw_read_cd = false;
     // The entry undoes the drive's own byte order; the format then asks for
     // big-endian samples or not.
-    state.swap_samples = wanted.swap != (inputs.format.byte_swap == 1);
+    state.swap_samples = wanted.swap != inputs.big_endian_output;
     if (wanted.density_change) {
         // The entry says the drive needs its density changed for audio; a
         // drive that keeps 2048-byte blocks cannot give raw data sectors

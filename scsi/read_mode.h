@@ -3,7 +3,6 @@
 #include <cstdint>
 
 #include "config/drive_entry.h"
-#include "output/format.h"
 #include "scsi/channel.h"
 
 // The two ways of reading sectors.  The values are the ones the mode switch
@@ -73,11 +72,11 @@ void restore_data_mode(scsi_device& device, read_mode_state& state);
 // sent only when the drive is away from its defaults, printing nothing.
 void restore_data_mode_quietly(scsi_device& device, read_mode_state& state);
 
-// What the read mode depends on besides the drive: the matched entry and the
-// output format in force.
+// What the read mode depends on besides the drive: the matched entry and
+// whether the output format in force wants big-endian samples.
 struct read_mode_inputs {
     const drive_entry& entry;
-    const format_entry& format;
+    bool big_endian_output;
 };
 
 // Switches to audio_mode or data_mode, sending MODE SELECT only when the
