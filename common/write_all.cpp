@@ -7,18 +7,21 @@
 #include "common/exit.h"
 #include "common/interrupt.h"
 
-void write_all(int fd, const void* data, std::size_t size, const char* operation) {
+void write_all(int fd, const void* data, std::size_t size, const char* operation,
+               on_interrupt interrupt) {
     const char* next = static_cast<const char*>(data);
     while (size > 0) {
         // A signal noted before the write would not interrupt a write that
         // then waits on a full pipe.
-        stop_if_interrupted();
+        if (interrupt == on_interrupt::stop) {
+            stop_if_interrupted();
+        }
         const ssize_t written = ::write(fd, next, size);
         if (written < 0) {
             if (errno == EINTR) {
                 continue;
             }
-            if (errno == EPIPE) {
+            if (errno == EPIPE && interrupt == on_interrupt::stop) {
                 stop_if_interrupted();  // SIGPIPE, when it is caught
             }
             exit_with_errno(operation);

@@ -2,8 +2,15 @@
 
 #include <cstddef>
 
+// What a noted interrupt (common/interrupt.h) does to a write in progress.
+enum class on_interrupt {
+    stop,      // the run stops before the next write
+    carry_on,  // the block is written all the same: finishing a regular file,
+               // which never blocks, on the run's way out
+};
+
 // Writes the whole block to the descriptor, continuing after short writes and
 // EINTR.  A failure prints "<program>: <operation>: <system text>" and ends
-// the run with status 1; nothing is silently lost.  A noted interrupt
-// (common/interrupt.h) stops the run before the next write.
-void write_all(int fd, const void* data, std::size_t size, const char* operation = "write()");
+// the run with status 1; nothing is silently lost.
+void write_all(int fd, const void* data, std::size_t size, const char* operation = "write()",
+               on_interrupt interrupt = on_interrupt::stop);

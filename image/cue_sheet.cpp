@@ -36,6 +36,7 @@ class cue_parser {
     void on_index(std::string_view rest);
     void on_flags(std::string_view rest);
     void on_gap(std::string_view rest, bool before);
+    void on_remark(std::string_view rest);
     void on_catalog(std::string_view rest);
     void on_isrc(std::string_view rest);
     void on_text(std::string cd_text_fields::*field, std::string_view rest);
@@ -50,6 +51,8 @@ class cue_parser {
     int last_index_ = -1;  // of the current track
     bool file_has_region_ = false;
     std::uint32_t file_last_frame_ = 0;
+    int session_ = 1;       // of the next track
+    int session_line_ = 0;  // the REM SESSION that named it, if any
 };
 
 bool same_word(std::string_view a, const char* b) {
@@ -230,6 +233,8 @@ void cue_parser::on_track(std::string_view rest) {
         fail("track mode \"" + shown(mode) +
              "\" is not supported (AUDIO, MODE1/2048, MODE1/2352 or MODE2/2352)");
     }
+    track.session = session_;
+    session_line_ = 0;
     sheet_.tracks.push_back(track);
     last_index_ = -1;
 }
@@ -331,6 +336,25 @@ void cue_parser::on_gap(std::string_view rest, bool before) {
         {cue_layout_item::kind::gap, 0, static_cast<int>(sheet_.tracks.size()) - 1, sectors});
 }
 
+// "REM SESSION nn", as rippers write it before the first track of each
+// session (the first one is often left out); other remarks mean nothing.
+void cue_parser::on_remark(std::string_view rest) {
+    if (!same_word(next_word(rest), "SESSION")) {
+        return;
+    }
+    const int number = parse_number(next_word(rest), "session number");
+    if (session_line_ != 0) {
+        fail("REM SESSION twice before a TRACK");
+    }
+    const int expected = sheet_.tracks.empty() ? 1 : session_ + 1;
+    if (number != expected) {
+        fail("session " + std::to_string(number) + " out of sequence (expected " +
+             std::to_string(expected) + ")");
+    }
+    session_ = number;
+    session_line_ = line_number_;
+}
+
 // A catalog number or an ISRC that a disc could not carry (written with
 // other characters, or of another length) is left out, as such lines were
 // always ignored: the disc is served without it.
@@ -371,7 +395,11 @@ void cue_parser::on_text(std::string cd_text_fields::*field, std::string_view re
 void cue_parser::parse_line(std::string_view line) {
     std::string_view rest = line;
     const std::string_view command = next_word(rest);
-    if (command.empty() || same_word(command, "REM") || same_word(command, "CDTEXTFILE")) {
+    if (same_word(command, "REM")) {
+        on_remark(rest);
+        return;
+    }
+    if (command.empty() || same_word(command, "CDTEXTFILE")) {
         return;
     }
     if (same_word(command, "CATALOG")) {
@@ -416,6 +444,10 @@ cue_sheet cue_parser::parse() {
     finish_track();
     if (sheet_.tracks.empty()) {
         throw parse_error{cue_path_ + ": no TRACK in the cue sheet"};
+    }
+    if (session_line_ != 0) {
+        line_number_ = session_line_;
+        fail("REM SESSION without a TRACK after it");
     }
     return std::move(sheet_);
 }

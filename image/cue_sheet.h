@@ -51,6 +51,7 @@ struct cue_track {
     std::uint32_t postgap = 0;         // generated sectors after the track
     int index01_region = -1;           // the region INDEX 01 lies in ...
     std::uint32_t index01_offset = 0;  // ... and how many sectors into it
+    int session = 1;                   // REM SESSION nn before the track
     std::string isrc;                  // 12 characters, or empty
     cd_text_fields text;
     int line = 0;

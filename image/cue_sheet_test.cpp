@@ -96,6 +96,19 @@ TEST(cue_sheet, lays_out_sheets_as_users_write_them) {
          {0, 5},
          11,
          {track_mode::mode2_2352, track_mode::audio}},
+        {"an enhanced CD: the data session 11400 sectors after the audio session's lead-out",
+         {{"e.bin", 2000 * 2352}},
+         "FILE e.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\n"
+         "INDEX 01 00:10:00\nREM SESSION 02\nTRACK 03 MODE1/2352\nINDEX 01 00:20:00\n",
+         {0, 750, 12900},
+         13400},
+        {"sessions named from the first, the pregap of session 2 kept in the file",
+         {{"f.bin", 2000 * 2352}},
+         "rem session 01\nFILE f.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n"
+         "Rem Session 02\nTRACK 02 MODE2/2352\nINDEX 00 00:20:00\nINDEX 01 00:22:00\n",
+         {0, 12900},
+         13250,
+         {track_mode::audio, track_mode::mode2_2352}},
     };
     for (const toc_case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -109,6 +122,7 @@ TEST(cue_sheet, lays_out_sheets_as_users_write_them) {
         }
         EXPECT_EQ(starts, c.starts);
         EXPECT_EQ(image->leadout(), c.leadout);
+        EXPECT_EQ(image->sessions().back().leadout, c.leadout);
         for (std::size_t i = 0; i < c.modes.size(); ++i) {
             EXPECT_EQ(image->tracks()[i].mode, c.modes[i]);
         }
@@ -159,6 +173,14 @@ TEST(cue_sheet, broken_sheets_name_file_line_and_problem) {
         {"FILE \"a.bin BINARY\n", "d.cue line 1: missing closing quote"},
         {"REM nothing\n", "d.cue: no TRACK in the cue sheet"},
         {head + "FLAGS XYZ\n", "d.cue line 3: unknown flag \"XYZ\""},
+        {"REM SESSION 02\n" + head, "d.cue line 1: session 2 out of sequence (expected 1)"},
+        {head + "INDEX 01 00:00:00\nREM SESSION 03\n",
+         "d.cue line 4: session 3 out of sequence (expected 2)"},
+        {head + "INDEX 01 00:00:00\nREM SESSION 02\nREM SESSION 02\n",
+         "d.cue line 5: REM SESSION twice before a TRACK"},
+        {head + "INDEX 01 00:00:00\nREM SESSION 02\n",
+         "d.cue line 4: REM SESSION without a TRACK after it"},
+        {head + "INDEX 01 00:00:00\nREM SESSION two\n", "d.cue line 4: bad session number \"two\""},
     };
     for (const row& r : rows) {
         EXPECT_EQ(parse_cue_sheet(r.cue, "d.cue").error, r.error) << r.cue;
@@ -215,6 +237,13 @@ TEST(cue_sheet, hostile_images_are_refused_with_a_clear_message) {
          ": too large for a cue sheet (67108864 bytes)",
          [](const temp_dir& dir) { fs::resize_file(dir / "disc.cue", 64 << 20); }},
         {"an empty cue sheet", "", ": no TRACK in the cue sheet"},
+        {"a second session whose pregap is longer than the gap before it",
+         "FILE one.bin BINARY\n" + track +
+             "REM SESSION 02\nTRACK 02 AUDIO\nPREGAP 03:00:00\n"
+             "INDEX 01 00:00:01\n",
+         " line 5: track 2 has 13500 sectors before its INDEX 01, more than the 11400 between "
+         "sessions",
+         [](const temp_dir& dir) { write_file(dir / "one.bin", std::string(2 * 2352, 'x')); }},
         {"control characters in the sheet", "FILE one.bin BINARY\n\x01\x7f\x1b[2J\n",
          " line 2: unknown command \"\\x01\\x7f\\x1b[2J\"", sector_file},
     };

@@ -158,15 +158,66 @@ std::unique_ptr<disc_image> disc_image::from_sheet(const cue_sheet& sheet,
         places[last].sectors = (bytes + size - 1) / size;
     }
 
+    auto track_of = [&](const cue_layout_item& item) {
+        return item.what == cue_layout_item::kind::gap ? item.track
+                                                       : sheet.regions[item.region].track;
+    };
+    auto sectors_of = [&](const cue_layout_item& item) -> std::uint64_t {
+        return item.what == cue_layout_item::kind::gap ? item.sectors : places[item.region].sectors;
+    };
+    // The sectors of a session's first track before its INDEX 01, from the
+    // layout item at `at` on: they lie at the end of the gap before it.
+    auto before_index01 = [&](std::size_t at) {
+        const cue_track& track = sheet.tracks[track_of(sheet.layout[at])];
+        std::uint64_t sectors = 0;
+        for (; at < sheet.layout.size(); ++at) {
+            const cue_layout_item& item = sheet.layout[at];
+            if (item.what == cue_layout_item::kind::region && item.region == track.index01_region) {
+                return sectors + track.index01_offset;
+            }
+            sectors += sectors_of(item);
+        }
+        return sectors;
+    };
+
     std::vector<std::uint32_t> region_first(sheet.regions.size(), 0);
+    std::vector<std::uint32_t> session_leadouts;
     // Where each track's first sector lies: its PREGAP, its INDEX 00, or
     // audio before its INDEX 01 at the start of a file.
     std::vector<std::uint32_t> pregap_first(sheet.tracks.size(), max_disc_sectors);
     std::vector<bool> track_reached(sheet.tracks.size(), false);
     std::uint32_t lba = 0;
-    for (const cue_layout_item& item : sheet.layout) {
+    int session = 1;
+    for (std::size_t at = 0; at < sheet.layout.size(); ++at) {
+        const cue_layout_item& item = sheet.layout[at];
         const bool gap = item.what == cue_layout_item::kind::gap;
-        const std::uint64_t count = gap ? item.sectors : places[item.region].sectors;
+        if (const cue_track& track = sheet.tracks[track_of(item)]; track.session != session) {
+            const std::uint32_t between = session == 1 ? first_session_gap : later_session_gap;
+            const std::uint64_t before = before_index01(at);
+            if (before > between) {
+                error = cue_path + " line " + std::to_string(track.line) + ": track " +
+                        std::to_string(track.number) + " has " + std::to_string(before) +
+                        " sectors before its INDEX 01, more than the " + std::to_string(between) +
+                        " between sessions";
+                return nullptr;
+            }
+            const std::uint32_t unreadable = between - static_cast<std::uint32_t>(before);
+            if (unreadable > max_disc_sectors - lba) {
+                error = cue_path + " line " + std::to_string(track.line) +
+                        ": the disc would be longer than " + std::to_string(max_disc_sectors) +
+                        " sectors";
+                return nullptr;
+            }
+            session_leadouts.push_back(lba);
+            image_extent extent;
+            extent.first = lba;
+            extent.count = unreadable;
+            extent.session_gap = true;
+            image->extents_.push_back(extent);
+            lba += unreadable;
+            session = track.session;
+        }
+        const std::uint64_t count = sectors_of(item);
         if (count > max_disc_sectors - lba) {
             const int line = gap ? sheet.tracks[item.track].line
                                  : sheet.files[sheet.regions[item.region].file].line;
@@ -200,10 +251,15 @@ std::unique_ptr<disc_image> disc_image::from_sheet(const cue_sheet& sheet,
         }
     }
     image->leadout_ = lba;
+    session_leadouts.push_back(lba);
     image->catalog_ = sheet.catalog;
     image->text_ = sheet.text;
     for (std::size_t i = 0; i < sheet.tracks.size(); ++i) {
         const cue_track& track = sheet.tracks[i];
+        if (image->sessions_.empty() || image->sessions_.back().number != track.session) {
+            image->sessions_.push_back(
+                {track.session, image->tracks_.size(), session_leadouts[image->sessions_.size()]});
+        }
         image_track t;
         t.number = track.number;
         t.mode = track.mode;
@@ -212,6 +268,7 @@ std::unique_ptr<disc_image> disc_image::from_sheet(const cue_sheet& sheet,
         t.pregap_start = std::min(t.start, pregap_first[i]);
         t.isrc = track.isrc;
         t.text = track.text;
+        t.session = track.session;
         image->tracks_.push_back(t);
     }
     // The index marks in disc order.
@@ -234,6 +291,17 @@ const image_extent& disc_image::extent_at(std::uint32_t lba) const {
     return *(after - 1);
 }
 
+bool disc_image::in_session_gap(std::uint32_t lba, std::uint32_t count,
+                                std::uint32_t& first) const {
+    for (const image_extent& e : extents_) {
+        if (e.session_gap && count > 0 && e.first <= lba + (count - 1) && lba < e.first + e.count) {
+            first = std::max(lba, e.first);
+            return true;
+        }
+    }
+    return false;
+}
+
 track_mode disc_image::mode_at(std::uint32_t lba) const {
     return extent_at(lba).mode;
 }
@@ -241,7 +309,7 @@ track_mode disc_image::mode_at(std::uint32_t lba) const {
 bool disc_image::all_audio(std::uint32_t lba, std::uint32_t count) const {
     for (std::uint32_t end = lba + count; lba < end;) {
         const image_extent& e = extent_at(lba);
-        if (e.mode != track_mode::audio) {
+        if (e.mode != track_mode::audio || e.session_gap) {
             return false;
         }
         lba = e.first + e.count;
@@ -252,7 +320,7 @@ bool disc_image::all_audio(std::uint32_t lba, std::uint32_t count) const {
 bool disc_image::all_data(std::uint32_t lba, std::uint32_t count) const {
     for (std::uint32_t end = lba + count; lba < end;) {
         const image_extent& e = extent_at(lba);
-        if (e.mode == track_mode::audio) {
+        if (e.mode == track_mode::audio || e.session_gap) {
             return false;
         }
         lba = e.first + e.count;

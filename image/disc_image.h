@@ -17,6 +17,7 @@ struct image_track {
     track_mode mode = track_mode::audio;
     bool pre_emphasis = false;
     std::uint32_t start = 0;  // address of INDEX 01
+    int session = 1;
     // Where the track's pregap (INDEX 00, or sectors made up by PREGAP)
     // begins; the same as `start` for a track without one.
     std::uint32_t pregap_start = 0;
@@ -24,6 +25,22 @@ struct image_track {
     std::string isrc;                    // 12 characters, or empty
     cd_text_fields text;
 };
+
+// One session of the disc: its tracks from `first_track` (an index into
+// disc_image::tracks) to the next session's first, and where its program
+// area ends.  Between two sessions lie the lead-out of the one and the
+// lead-in of the next, which the image does not hold and no read reaches.
+struct image_session {
+    int number = 1;
+    std::size_t first_track = 0;
+    std::uint32_t leadout = 0;
+};
+
+// The sectors from one session's lead-out to the next session's first
+// track (its INDEX 01): 6750 of lead-out, 4500 of lead-in and the
+// 150-sector pregap after the first session, 6900 after a later one.
+inline constexpr std::uint32_t first_session_gap = 11400;
+inline constexpr std::uint32_t later_session_gap = 6900;
 
 // A run of consecutive sectors served the same way: from one stretch of a
 // file, or made up (PREGAP, POSTGAP).
@@ -33,6 +50,7 @@ struct image_extent {
     track_mode mode = track_mode::audio;
     const image_file* file = nullptr;  // null for made-up sectors
     std::uint64_t byte_offset = 0;
+    bool session_gap = false;  // between two sessions: never read
 };
 
 // A disc as a CUE sheet and its files (BIN, WAVE, AIFF) describe it.  Reads go straight
@@ -51,12 +69,17 @@ class disc_image {
     // The cue sheet (when the image was opened from one) and every FILE.
     const std::vector<source_file>& sources() const { return sources_; }
     const std::vector<image_track>& tracks() const { return tracks_; }
+    // The disc's last lead-out, after its last session.
     std::uint32_t leadout() const { return leadout_; }
+    const std::vector<image_session>& sessions() const { return sessions_; }
+    // The first sector of the run that lies between two sessions, if any.
+    bool in_session_gap(std::uint32_t lba, std::uint32_t count, std::uint32_t& first) const;
     // The media catalog number (13 digits, or empty) and the disc's CD-Text.
     const std::string& catalog() const { return catalog_; }
     const cd_text_fields& text() const { return text_; }
     track_mode mode_at(std::uint32_t lba) const;
-    // Whether every sector of the run is (or is not) audio.
+    // Whether every sector of the run is audio, or data; a sector between
+    // sessions is neither.
     bool all_audio(std::uint32_t lba, std::uint32_t count) const;
     bool all_data(std::uint32_t lba, std::uint32_t count) const;
 
@@ -76,6 +99,7 @@ class disc_image {
     std::vector<source_file> sources_;
     std::vector<image_track> tracks_;
     std::vector<image_extent> extents_;
+    std::vector<image_session> sessions_;
     std::uint32_t leadout_ = 0;
     std::string catalog_;
     cd_text_fields text_;

@@ -42,6 +42,7 @@ constexpr std::uint8_t asc_lba_out_of_range = 0x21;
 constexpr std::uint8_t asc_parameter_list_length = 0x1a;
 constexpr std::uint8_t asc_invalid_field_in_parameters = 0x26;
 constexpr std::uint8_t asc_illegal_mode_for_track = 0x64;
+constexpr std::uint8_t asc_end_of_user_area = 0x63;
 
 constexpr std::uint8_t leadout_track = 0xaa;
 constexpr std::uint8_t control_audio = 0x10;  // ADR 1, two-channel audio
@@ -159,9 +160,28 @@ bool parse_drive_kind(const std::string& text, drive_kind& kind) {
     return false;
 }
 
+bool parse_read_offset(const std::string& text, std::int32_t& samples) {
+    const char* p = text.data();
+    const char* end = p + text.size();
+    if (p < end && *p == '+') {
+        ++p;
+    }
+    long value = 0;
+    const auto [after, error] = std::from_chars(p, end, value);
+    if (error != std::errc() || after != end || p == end || (text[0] == '+' && *p == '-') ||
+        value < -max_read_offset || value > max_read_offset) {
+        return false;
+    }
+    samples = static_cast<std::int32_t>(value);
+    return true;
+}
+
 emulated_drive::emulated_drive(std::unique_ptr<disc_image> image, sector_ranges medium_errors,
-                               drive_kind kind)
-    : image_(std::move(image)), medium_errors_(std::move(medium_errors)), kind_(kind) {}
+                               drive_kind kind, std::int32_t read_offset)
+    : image_(std::move(image)),
+      medium_errors_(std::move(medium_errors)),
+      kind_(kind),
+      read_offset_(read_offset) {}
 
 scsi_outcome emulated_drive::send(const scsi_request& request) {
     if (request.cdb.empty()) {
@@ -247,9 +267,12 @@ scsi_outcome emulated_drive::read_toc(const scsi_request& request) {
     // form that CD drivers still send.
     const std::uint8_t format =
         (request.cdb[2] & 0x0f) != 0 ? request.cdb[2] & 0x0f : request.cdb[9] >> 6;
-    constexpr std::uint8_t format_sessions = 1, format_cd_text = 5;
+    constexpr std::uint8_t format_sessions = 1, format_full = 2, format_cd_text = 5;
     if (format == format_sessions) {
         return read_toc_sessions(request);
+    }
+    if (format == format_full) {
+        return read_full_toc(request);
     }
     if (format == format_cd_text) {
         return read_toc_cd_text(request);
@@ -365,6 +388,10 @@ scsi_outcome emulated_drive::check_range(std::uint32_t lba, std::uint32_t count)
     if (lba >= image_->leadout() || count > image_->leadout() - lba) {
         return check_condition(sense_key_illegal_request, asc_lba_out_of_range, 0,
                                std::min(lba, image_->leadout()));
+    }
+    // Between sessions there is nothing a drive can read.
+    if (std::uint32_t first = 0; image_->in_session_gap(lba, count, first)) {
+        return check_condition(sense_key_illegal_request, asc_end_of_user_area, 0, first);
     }
     for (const auto& [first, last] : medium_errors_) {
         if (count > 0 && first <= lba + count - 1 && last >= lba) {
@@ -490,7 +517,7 @@ sector_kind emulated_drive::kind_of_sector(std::uint32_t lba, const std::uint8_t
 
 scsi_outcome emulated_drive::read_raw_sectors(std::uint32_t lba, std::uint32_t count,
                                               std::uint8_t* out) {
-    if (!image_->read_raw(lba, count, out)) {
+    if (!read_sectors(lba, count, out)) {
         return check_condition(sense_key_medium_error, asc_unrecovered_read_error, 0, lba);
     }
     if (count > 0) {
@@ -513,6 +540,61 @@ scsi_outcome emulated_drive::read_cdda(const scsi_request& request, std::uint32_
     return read_raw_sectors(lba, count, request.data.data());
 }
 
+bool emulated_drive::read_sectors(std::uint32_t lba, std::uint32_t count, std::uint8_t* out) {
+    if (read_offset_ == 0) {
+        return image_->read_raw(lba, count, out);
+    }
+    for (std::uint32_t i = 0; i < count;) {
+        const bool audio = image_->all_audio(lba + i, 1);
+        std::uint32_t n = 1;
+        while (i + n < count && image_->all_audio(lba + i + n, 1) == audio) {
+            ++n;
+        }
+        std::uint8_t* at = out + std::size_t{i} * raw_sector_bytes;
+        if (!(audio ? read_shifted_audio(lba + i, n, at) : image_->read_raw(lba + i, n, at))) {
+            return false;
+        }
+        i += n;
+    }
+    return true;
+}
+
+// Sample p of the answer is sample p - c of the disc; where that lies
+// outside the disc's audio (before its first sample, in a data track, past
+// a lead-out) the drive delivers silence.
+bool emulated_drive::read_shifted_audio(std::uint32_t lba, std::uint32_t count, std::uint8_t* out) {
+    constexpr std::int64_t samples_per_sector = raw_sector_bytes / 4;
+    const std::int64_t first_sample = std::int64_t{lba} * samples_per_sector - read_offset_;
+    std::int64_t source = first_sample / samples_per_sector;
+    if (first_sample % samples_per_sector < 0) {
+        --source;
+    }
+    const auto skip = static_cast<std::size_t>(first_sample - source * samples_per_sector);
+    const std::uint32_t sectors = count + (skip > 0 ? 1 : 0);
+    shift_buffer_.resize(std::max(shift_buffer_.size(), std::size_t{sectors} * raw_sector_bytes));
+    for (std::uint32_t i = 0; i < sectors;) {
+        const std::int64_t at = source + i;
+        auto readable = [this](std::int64_t sector) {
+            return sector >= 0 && sector < image_->leadout() &&
+                   image_->all_audio(static_cast<std::uint32_t>(sector), 1);
+        };
+        const bool present = readable(at);
+        std::uint32_t n = 1;
+        while (i + n < sectors && readable(at + n) == present) {
+            ++n;
+        }
+        std::uint8_t* into = shift_buffer_.data() + std::size_t{i} * raw_sector_bytes;
+        if (!present) {
+            std::memset(into, 0, std::size_t{n} * raw_sector_bytes);
+        } else if (!image_->read_raw(static_cast<std::uint32_t>(at), n, into)) {
+            return false;
+        }
+        i += n;
+    }
+    std::memcpy(out, shift_buffer_.data() + skip * 4, std::size_t{count} * raw_sector_bytes);
+    return true;
+}
+
 passthrough_open_result open_emulated_drive(const std::string& cue_path) {
     passthrough_open_result result;
     sector_ranges medium_errors;
@@ -529,11 +611,19 @@ passthrough_open_result open_emulated_drive(const std::string& cue_path) {
                        "\" (expected scsi, atapi or mmc)";
         return result;
     }
+    std::int32_t read_offset = 0;
+    const char* offset = std::getenv("VORKA_IMAGE_READ_OFFSET");
+    if (offset != nullptr && *offset != '\0' && !parse_read_offset(offset, read_offset)) {
+        result.error = std::string("VORKA_IMAGE_READ_OFFSET: bad read offset \"") + offset +
+                       "\" (expected samples, " + std::to_string(-max_read_offset) + " to " +
+                       std::to_string(max_read_offset) + ")";
+        return result;
+    }
     std::unique_ptr<disc_image> image = disc_image::open(cue_path, result.error);
     if (image != nullptr) {
         result.sources = image->sources();
-        result.device =
-            std::make_unique<emulated_drive>(std::move(image), std::move(medium_errors), kind);
+        result.device = std::make_unique<emulated_drive>(std::move(image), std::move(medium_errors),
+                                                         kind, read_offset);
     }
     return result;
 }

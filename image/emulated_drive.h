@@ -25,11 +25,20 @@ enum class drive_kind { scsi, atapi, mmc };
 // "scsi", "atapi" or "mmc"; false for anything else.
 bool parse_drive_kind(const std::string& text, drive_kind& kind);
 
+// The read offset the emulation can have: as far as a reader can correct.
+inline constexpr std::int32_t max_read_offset = 5880;
+
+// A signed decimal number of samples within +-max_read_offset; false for
+// anything else.
+bool parse_read_offset(const std::string& text, std::int32_t& samples);
+
 // A CD drive answering SCSI commands from a disc image.
 class emulated_drive : public passthrough {
   public:
+    // A drive with a read offset of c samples delivers audio c samples
+    // early, as a drive listed with that AccurateRip correction does.
     emulated_drive(std::unique_ptr<disc_image> image, sector_ranges medium_errors,
-                   drive_kind kind = drive_kind::scsi);
+                   drive_kind kind = drive_kind::scsi, std::int32_t read_offset = 0);
     scsi_outcome send(const scsi_request& request) override;
 
     std::uint8_t density() const { return density_; }
@@ -53,6 +62,11 @@ class emulated_drive : public passthrough {
     // position.
     scsi_outcome read_raw_sectors(std::uint32_t lba, std::uint32_t count, std::uint8_t* out);
     scsi_outcome check_range(std::uint32_t lba, std::uint32_t count) const;
+    scsi_outcome read_full_toc(const scsi_request& request);
+    // Raw sectors as the drive delivers them: audio shifted by the read
+    // offset, data as the image holds it.
+    bool read_sectors(std::uint32_t lba, std::uint32_t count, std::uint8_t* out);
+    bool read_shifted_audio(std::uint32_t lba, std::uint32_t count, std::uint8_t* out);
 
     // What a CD driver asks when it probes and opens the drive
     // (emulated_drive_probe.cpp).
@@ -76,6 +90,8 @@ class emulated_drive : public passthrough {
     std::unique_ptr<disc_image> image_;
     sector_ranges medium_errors_;
     drive_kind kind_;
+    std::int32_t read_offset_;
+    std::vector<std::uint8_t> shift_buffer_;  // grows to the longest shifted read
     std::uint8_t density_ = 0;
     std::uint32_t block_length_ = user_data_bytes;
     std::uint32_t position_ = 0;         // the sector read last
@@ -84,6 +100,7 @@ class emulated_drive : public passthrough {
 
 // A drive that serves the CUE sheet at the path and its BIN files, with the
 // medium errors VORKA_IMAGE_MEDIUM_ERRORS lists, of the kind VORKA_IMAGE_DRIVE
-// names (scsi when unset).  The error text names the
-// cue sheet, the line and what is wrong.
+// names (scsi when unset), with the read offset VORKA_IMAGE_READ_OFFSET gives
+// (0 when unset).  The error text names the variable, or the cue sheet, the
+// line and what is wrong.
 passthrough_open_result open_emulated_drive(const std::string& cue_path);

@@ -2,8 +2,8 @@
 // each time a program opens it (Linux: the sr driver and the SCSI core):
 // vital product data, capacity, features, events, disc and track
 // information.  A reader of audio needs none of it, but a drive served to a
-// kernel must answer it as a read-only CD-ROM drive with a closed,
-// single-session disc in its tray would.
+// kernel must answer it as a read-only CD-ROM drive with a closed disc in
+// its tray would.
 
 #include <cstdio>
 #include <cstring>
@@ -116,12 +116,14 @@ scsi_outcome emulated_drive::inquiry_vpd(const scsi_request& request) {
     return answer_with(request, answer, length, allocation_at(request, 3));
 }
 
-// READ TOC format 1: the first track of the last complete session.  A disc
-// image holds one session.
+// READ TOC format 1: the first and last session, and the first track of
+// the last one.
 scsi_outcome emulated_drive::read_toc_sessions(const scsi_request& request) {
     const bool msf = (request.cdb[1] & 0x02) != 0;
-    const image_track& first = image_->tracks().front();
-    std::uint8_t answer[12] = {0x00, 0x0a, 1, 1};
+    const auto& sessions = image_->sessions();
+    const image_track& first = image_->tracks()[sessions.back().first_track];
+    std::uint8_t answer[12] = {0x00, 0x0a, static_cast<std::uint8_t>(sessions.front().number),
+                               static_cast<std::uint8_t>(sessions.back().number)};
     answer[5] = static_cast<std::uint8_t>(0x10 | control_of(first));
     answer[6] = static_cast<std::uint8_t>(first.number);
     put_address(answer + 8, first.start, msf);
@@ -208,8 +210,8 @@ scsi_outcome emulated_drive::read_disc_information(const scsi_request& request) 
     answer[1] = sizeof answer - 2;
     answer[2] = 0x0e;  // last session complete, disc finalized, not erasable
     answer[3] = static_cast<std::uint8_t>(tracks.front().number);
-    answer[4] = 1;  // sessions
-    answer[5] = static_cast<std::uint8_t>(tracks.front().number);
+    answer[4] = static_cast<std::uint8_t>(image_->sessions().size());
+    answer[5] = static_cast<std::uint8_t>(tracks[image_->sessions().back().first_track].number);
     answer[6] = static_cast<std::uint8_t>(tracks.back().number);
     std::memset(answer + 16, 0xff, 8);  // no next session, no lead-out to come
     return answer_with(request, answer, sizeof answer, allocation_at(request, 7));
@@ -223,11 +225,18 @@ scsi_outcome emulated_drive::read_track_information(const scsi_request& request)
     const image_track* found = nullptr;
     std::uint32_t end = image_->leadout();
     for (std::size_t i = 0; i < tracks.size(); ++i) {
-        const std::uint32_t next = i + 1 < tracks.size() ? tracks[i + 1].start : image_->leadout();
-        const bool match = by == by_address ? tracks[i].start <= value && value < next
-                           : by == by_track ? value == static_cast<std::uint32_t>(tracks[i].number)
-                           : by == by_session ? value == 1 && i == 0
-                                              : false;
+        // A session's last track ends at that session's lead-out.
+        const std::uint32_t next =
+            i + 1 < tracks.size() && tracks[i + 1].session == tracks[i].session
+                ? tracks[i + 1].start
+                : image_->sessions()[static_cast<std::size_t>(tracks[i].session) - 1].leadout;
+        const bool first_of_session = i == 0 || tracks[i - 1].session != tracks[i].session;
+        const bool match =
+            by == by_address ? tracks[i].start <= value && value < next
+            : by == by_track ? value == static_cast<std::uint32_t>(tracks[i].number)
+            : by == by_session
+                ? value == static_cast<std::uint32_t>(tracks[i].session) && first_of_session
+                : false;
         if (match) {
             found = &tracks[i];
             end = next;
@@ -242,7 +251,7 @@ scsi_outcome emulated_drive::read_track_information(const scsi_request& request)
     std::uint8_t answer[36] = {};
     answer[1] = sizeof answer - 2;
     answer[2] = static_cast<std::uint8_t>(found->number);
-    answer[3] = 1;  // session
+    answer[3] = static_cast<std::uint8_t>(found->session);
     answer[5] = control_of(*found);
     answer[6] = found->mode == track_mode::audio        ? 0x0f  // no data mode
                 : found->mode == track_mode::mode2_2352 ? 0x02

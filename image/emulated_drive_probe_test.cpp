@@ -147,7 +147,7 @@ TEST_F(probe_test, table_of_contents_by_session) {
     EXPECT_EQ(send(*data_disc, {0x43, 0, 1, 0, 0, 0, 0, 0, 0x0c, 0}, 12).data[5], 0x14);
     // Byte 9 of the form vorka sends is zero: format 0, as before.
     EXPECT_EQ(send(*drive, {0x43, 0, 0, 0, 0, 0, 1, 8, 0, 0}, 2048).data[1], 0x22);
-    EXPECT_EQ(sense_of(send(*drive, {0x43, 0, 0, 0, 0, 0, 0, 0, 0x0c, 0x80}, 12).outcome),
+    EXPECT_EQ(sense_of(send(*drive, {0x43, 0, 0, 0, 0, 0, 0, 0, 0x0c, 0xc0}, 12).outcome),
               invalid_field);
 }
 

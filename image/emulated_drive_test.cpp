@@ -205,7 +205,7 @@ TEST_F(emulated_drive_test, errors_answer_with_sense_as_a_drive_does) {
          20 * 2352,
          {5, 0x64, 0}},
         {"2048-byte read of audio", {0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0}, 2048, {5, 0x64, 0}},
-        {"TOC in another format", {0x43, 0, 0x02, 0, 0, 0, 1, 8, 0, 0}, 2048, {5, 0x24, 0}},
+        {"TOC in another format", {0x43, 0, 0x03, 0, 0, 0, 1, 8, 0, 0}, 2048, {5, 0x24, 0}},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.what);

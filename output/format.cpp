@@ -3,12 +3,17 @@
 #include <strings.h>
 
 #include "common/exit.h"
+#include "output/flac_encoder.h"
 #include "output/headers.h"
 
-const format_entry output_formats[6] = {
-    {"pcm", "raw", write_no_header, 0},     {"mcp", "war", write_no_header, 1},
-    {"aiff", "aiff", write_aiff_header, 1}, {"wav", "wav", write_wav_header, 0},
-    {"au", "au", write_au_header, 1},       {nullptr, nullptr, nullptr, 0},
+const format_entry output_formats[7] = {
+    {"pcm", "raw", write_no_header, 0, nullptr},
+    {"mcp", "war", write_no_header, 1, nullptr},
+    {"aiff", "aiff", write_aiff_header, 1, nullptr},
+    {"wav", "wav", write_wav_header, 0, nullptr},
+    {"au", "au", write_au_header, 1, nullptr},
+    {"flac", "flac", write_no_header, 0, start_flac_encoder},
+    {nullptr, nullptr, nullptr, 0, nullptr},
 };
 
 const format_entry* find_format(const char* name) {

@@ -33,30 +33,33 @@ std::vector<std::uint8_t> as_vector(const std::array<std::uint8_t, size>& header
 
 }  // namespace
 
-TEST(format_table, has_five_rows_and_an_end_row) {
+TEST(format_table, has_six_rows_and_an_end_row) {
     const struct {
         const char* name;
         const char* extension;
         header_writer writer;
         int swap;
+        bool encoded;
     } rows[] = {
-        {"pcm", "raw", write_no_header, 0},     {"mcp", "war", write_no_header, 1},
-        {"aiff", "aiff", write_aiff_header, 1}, {"wav", "wav", write_wav_header, 0},
-        {"au", "au", write_au_header, 1},
+        {"pcm", "raw", write_no_header, 0, false},     {"mcp", "war", write_no_header, 1, false},
+        {"aiff", "aiff", write_aiff_header, 1, false}, {"wav", "wav", write_wav_header, 0, false},
+        {"au", "au", write_au_header, 1, false},       {"flac", "flac", write_no_header, 0, true},
     };
     for (std::size_t i = 0; i < std::size(rows); ++i) {
         EXPECT_STREQ(output_formats[i].name, rows[i].name);
         EXPECT_STREQ(output_formats[i].extension, rows[i].extension);
         EXPECT_EQ(output_formats[i].write_header, rows[i].writer);
         EXPECT_EQ(output_formats[i].byte_swap, rows[i].swap);
+        EXPECT_EQ(output_formats[i].start_encoder != nullptr, rows[i].encoded);
     }
-    EXPECT_EQ(output_formats[5].name, nullptr);
+    EXPECT_EQ(output_formats[6].name, nullptr);
     EXPECT_EQ(&default_format(), &output_formats[0]);
 }
 
 TEST(format_table, lookup_ignores_case_and_unknown_names_print_the_help) {
     EXPECT_EQ(find_format("AIFF"), &output_formats[2]);
     EXPECT_EQ(find_format("Wav"), &output_formats[3]);
+    EXPECT_EQ(find_format("FLAC"), &output_formats[5]);
     EXPECT_EQ(find_format("riff"), nullptr);
     EXPECT_EQ(find_format(""), nullptr);
 

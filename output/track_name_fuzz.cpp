@@ -22,7 +22,7 @@ void check(bool holds) {
     }
 }
 
-constexpr int format_rows = 5;
+constexpr int format_rows = 6;
 constexpr int tracks = 100;
 
 }  // namespace

@@ -5,14 +5,17 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "common/exit.h"
 #include "common/interrupt.h"
+#include "common/program_name.h"
 #include "output/format.h"
 #include "output/listing.h"
 #include "output/track_name.h"
+#include "reader/file_tags.h"
 #include "reader/output_guard.h"
 #include "scsi/read_mode.h"
 #include "scsi/toc.h"
@@ -21,6 +24,7 @@ namespace {
 
 constexpr int standard_output = 1;
 constexpr mode_t output_permissions = 0644;
+constexpr std::uint64_t frames_per_sector = 588;
 
 // Where the audio goes.
 struct output_target {
@@ -59,6 +63,10 @@ struct run_state {
     listing_sums sums;
     output_target output;
     std::string output_name;
+    // An encoded format: the tags every file gets, and the encoder of the
+    // single stream.
+    std::vector<std::string> disc_tags;
+    std::unique_ptr<audio_encoder> stream_encoder;
     data_defaults_guard restore_on_early_end{run.device, mode};
 
     explicit run_state(const extraction_run& r)
@@ -69,7 +77,30 @@ struct run_state {
     bool index_only() const { return settings.index_only != 0; }
     bool sector_range() const { return settings.start_sector >= 0; }
     bool rows_shown() const { return !quiet() || index_only(); }
+    bool encodes() const { return format.start_encoder != nullptr; }
 };
+
+// An encoded format carries audio only: a data track is listed but neither
+// read nor written.
+bool left_out(const run_state& s, int kind) {
+    return s.encodes() && kind != track_kind_audio;
+}
+
+// The track (1-based) that holds the sector, counted as track_kind_at does.
+int track_number_at(const track_table& table, std::int64_t sector) {
+    int t = 0;
+    while (t + 1 < table.track_count && sector >= table.track_start[t + 1]) {
+        ++t;
+    }
+    return t + 1;
+}
+
+void say_left_out(const run_state& s, int track_number) {
+    if (!s.quiet()) {
+        std::fprintf(stderr, "%s: Track %d is a data track; not written as FLAC.\n", program_name,
+                     track_number);
+    }
+}
 
 // A drive may list its tracks out of order.  A track that ends before it
 // starts is read as empty: it adds nothing to the plan, so that the stream's
@@ -104,14 +135,21 @@ void close_output_file(int fd) {
     }
 }
 
+// What the run reads: the data tracks an encoded format leaves out do not
+// count, so that the progress line and the statistics describe what is
+// written.
 std::int64_t planned_sectors(const run_state& s) {
+    const bool skips = !s.index_only();
     if (s.sector_range()) {
+        if (skips && left_out(s, track_kind_at(s.table, s.settings.start_sector))) {
+            return 0;
+        }
         return s.settings.end_sector - s.settings.start_sector;
     }
     std::int64_t total = 0;
     for (int i = 0; i < s.run.selection.count; ++i) {
         const int t = s.run.selection.indexes[i];
-        if (t < s.table.track_count) {
+        if (t < s.table.track_count && !(skips && left_out(s, track_kind(s.table, t)))) {
             total += sectors_read(s.table.track_start[t], s.table.track_start[t + 1]);
         }
     }
@@ -157,11 +195,60 @@ void switch_mode_for(run_state& s, int kind) {
                   kind == track_kind_audio ? audio_mode : data_mode);
 }
 
+// The encoder of the single stream, in place of its header.
+void start_stream_encoder(run_state& s, std::uint64_t sectors) {
+    encoded_stream stream;
+    stream.fd = s.output.fd;
+    stream.name = s.output.file_opened ? s.output_name : "standard output";
+    stream.own_file = s.output.file_opened;
+    stream.sample_frames = sectors * frames_per_sector;
+    stream.tags = s.disc_tags;
+    s.stream_encoder = s.format.start_encoder(stream);
+}
+
+std::unique_ptr<audio_encoder> start_track_encoder(const run_state& s, int fd,
+                                                   const std::string& name, int track_number,
+                                                   std::uint64_t sectors) {
+    encoded_stream stream;
+    stream.fd = fd;
+    stream.name = name;
+    stream.own_file = true;
+    stream.sample_frames = sectors * frames_per_sector;
+    stream.tags = track_file_tags(s.table, track_number, s.disc_tags);
+    return s.format.start_encoder(stream);
+}
+
+extraction chunking(run_state& s) {
+    return {s.run.device,         s.mode, s.progress, s.settings.read_size, s.settings.verbosity,
+            s.run.selection.count};
+}
+
 void extract(run_state& s, std::int64_t first, std::int64_t end, int fd) {
-    const extraction chunking{s.run.device,         s.mode,
-                              s.progress,           s.settings.read_size,
-                              s.settings.verbosity, s.run.selection.count};
-    extract_range(chunking, first, end, fd);
+    extract_range(chunking(s), first, end, fd);
+}
+
+void extract(run_state& s, std::int64_t first, std::int64_t end, audio_encoder& encoder) {
+    extract_range(chunking(s), first, end, [&encoder](const std::uint8_t* data, std::size_t bytes) {
+        encoder.write(data, bytes);
+    });
+}
+
+// Reads the sectors into the single stream: its encoder, or its descriptor.
+void extract_into_stream(run_state& s, std::int64_t first, std::int64_t end) {
+    if (s.stream_encoder != nullptr) {
+        extract(s, first, end, *s.stream_encoder);
+    } else {
+        extract(s, first, end, s.output.fd);
+    }
+}
+
+void start_stream(run_state& s) {
+    const std::uint64_t payload = payload_bytes(s.progress.planned_sectors);
+    if (s.encodes()) {
+        start_stream_encoder(s, payload / sector_bytes);
+    } else {
+        s.format.write_header(payload, s.output.fd);
+    }
 }
 
 void extract_sector_range(run_state& s) {
@@ -178,14 +265,17 @@ void extract_sector_range(run_state& s) {
     if (!s.quiet()) {
         std::fputs("  Reading ...\r", stderr);
     }
-    s.format.write_header(payload_bytes(end - first), s.output.fd);
+    start_stream(s);
+    if (left_out(s, kind)) {
+        say_left_out(s, track_number_at(s.table, first));
+        return;
+    }
     switch_mode_for(s, kind);
-    extract(s, first, end, s.output.fd);
+    extract_into_stream(s, first, end);
     restore_data_mode(s.run.device, s.mode);
 }
 
-int open_track_file(const run_state& s, int track_number) {
-    const std::string name = format_track_name(s.output_name, track_number);
+int open_track_file(const run_state& s, const std::string& name) {
     if (!s.quiet()) {
         if (s.settings.verbosity >= 2) {
             std::fprintf(stderr, "  (output file: %s)\n", name.c_str());
@@ -206,18 +296,34 @@ void extract_track(run_state& s, int t) {
     if (s.index_only()) {
         return;
     }
-    int fd = s.output.fd;
-    if (s.output.per_track) {
-        fd = open_track_file(s, t + 1);
+    if (left_out(s, kind)) {
+        say_left_out(s, t + 1);
+        return;
+    }
+    if (!s.output.per_track) {
+        if (!s.quiet()) {
+            std::fputs("  Reading ...\r", stderr);
+        }
+        switch_mode_for(s, kind);
+        extract_into_stream(s, first, end);
+        return;
+    }
+    const std::string name = format_track_name(s.output_name, t + 1);
+    const int fd = open_track_file(s, name);
+    std::unique_ptr<audio_encoder> encoder;
+    if (s.encodes()) {
+        encoder = start_track_encoder(s, fd, name, t + 1, sectors_read(first, end));
+    } else {
         s.format.write_header(payload_bytes(end - first), fd);
-    } else if (!s.quiet()) {
-        std::fputs("  Reading ...\r", stderr);
     }
     switch_mode_for(s, kind);
-    extract(s, first, end, fd);
-    if (s.output.per_track) {
-        close_output_file(fd);
+    if (encoder != nullptr) {
+        extract(s, first, end, *encoder);
+        encoder->finish();
+    } else {
+        extract(s, first, end, fd);
     }
+    close_output_file(fd);
 }
 
 void print_totals(run_state& s) {
@@ -233,7 +339,7 @@ void print_totals(run_state& s) {
 
 void extract_tracks(run_state& s) {
     if (!s.output.per_track && !s.index_only()) {
-        s.format.write_header(payload_bytes(s.progress.planned_sectors), s.output.fd);
+        start_stream(s);
     }
     for (int i = 0; i < s.run.selection.count; ++i) {
         const int t = s.run.selection.indexes[i];
@@ -283,6 +389,9 @@ void run_extraction(const extraction_run& run) {
     run_state s(run);
     load_track_table(run.device, s.mode, s.table);
     s.progress.planned_sectors = planned_sectors(s);
+    if (s.encodes() && !s.index_only()) {
+        s.disc_tags = disc_tags(s.table);
+    }
     s.output_name = expand_output_name(s.settings.output_name, s.format);
     s.settings.output_name = s.output_name;
     refuse_output_over_sources(output_files(s), run.sources);
@@ -295,6 +404,9 @@ void run_extraction(const extraction_run& run) {
         extract_sector_range(s);
     } else {
         extract_tracks(s);
+    }
+    if (s.stream_encoder != nullptr) {
+        s.stream_encoder->finish();
     }
     if (s.output.file_opened && !s.index_only()) {
         close_output_file(s.output.fd);

@@ -15,7 +15,7 @@ const char* const help_text =
     "Options [defaults]:\n"
     "   -t track(s)   list of tracks to read   [1-100]\n"
     "   -o file       output file name (\"-\" = stdout)   [track%02d.%s]\n"
-    "   -f format     output format: pcm, mcp, aiff, wav, au   [pcm]\n"
+    "   -f format     output format: pcm, mcp, aiff, wav, au, flac   [pcm]\n"
     "   -d device     CD device   [/dev/cd0c]\n"
     "   -s sector     start sector (overrides -t) [none]\n"
     "   -e sector     end sector (overrides -t) [none]\n"

@@ -71,6 +71,13 @@ std::string progress_line(const range_position& range, const transfer_progress& 
 }
 
 void extract_range(const extraction& run, std::int64_t first, std::int64_t end, int fd) {
+    extract_range(run, first, end, [fd](const std::uint8_t* data, std::size_t bytes) {
+        write_all(fd, data, bytes);
+    });
+}
+
+void extract_range(const extraction& run, std::int64_t first, std::int64_t end,
+                   const chunk_writer& write_chunk) {
     transfer_progress& progress = run.progress;
     const std::int64_t start_us = progress.clock();
     std::int64_t last_line_us = start_us;
@@ -84,7 +91,7 @@ void extract_range(const extraction& run, std::int64_t first, std::int64_t end, 
         if (run.mode.swap_samples) {
             swap_sample_bytes(buffer, bytes);
         }
-        write_all(fd, buffer, bytes);
+        write_chunk(buffer, bytes);
         progress.transferred_sectors += count;
         if (run.verbosity != 0) {
             since_check += count;

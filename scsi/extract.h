@@ -47,7 +47,14 @@ struct range_position {
 std::string progress_line(const range_position& range, const transfer_progress& progress,
                           std::int64_t now, bool with_track_part);
 
+// Where each chunk goes: written to a descriptor, or handed to an encoder.
+using chunk_writer = std::function<void(const std::uint8_t* data, std::size_t bytes)>;
+
 // Reads the sectors from first up to end in chunks of at most read_size
-// sectors and writes each chunk whole to the descriptor.  Every failure ends
-// the run with its message; what was written before stays.
+// sectors and hands each chunk whole to the writer.  Every failure ends the
+// run with its message; what was written before stays.
+void extract_range(const extraction& run, std::int64_t first, std::int64_t end,
+                   const chunk_writer& write_chunk);
+
+// The same, each chunk written whole to the descriptor.
 void extract_range(const extraction& run, std::int64_t first, std::int64_t end, int fd);

@@ -210,8 +210,26 @@ built_disc build_disc(const fs::path& folder, const disc_spec& spec) {
                                                                     : "BINARY";
         cue += std::string("FILE \"") + name + "\" " + type + "\n";
     };
+    int session = 1;
     for (std::size_t t = 0; t < spec.tracks.size(); ++t) {
         const track_spec& track = spec.tracks[t];
+        if (t > 0 && track.new_session) {
+            // The image holds no gap: the drive puts the session's INDEX 01
+            // that far after the last session's lead-out.
+            char line[32];
+            std::snprintf(line, sizeof line, "REM SESSION %02d\n", ++session);
+            cue += line;
+            disc.session_leadouts.push_back(lba);
+            const std::uint32_t between = session == 2 ? first_session_gap : later_session_gap;
+            const std::uint32_t before = track.pregap + track.index0;
+            if (before > between) {
+                throw std::runtime_error("track " + std::to_string(t + 1) +
+                                         ": pregap longer than the gap between sessions");
+            }
+            for (std::uint32_t i = before; i < between; ++i, ++lba) {
+                disc.sectors.push_back({track_mode::audio, true, false, false, 0, true});
+            }
+        }
         if (track.mode != track_mode::audio && spec.format != image_file_format::bin) {
             throw std::runtime_error("a data track cannot lie in an audio file");
         }
@@ -248,6 +266,7 @@ built_disc build_disc(const fs::path& folder, const disc_spec& spec) {
     }
     finish_file(file, disc);
     disc.leadout = lba;
+    disc.session_leadouts.push_back(lba);
     std::ofstream out(disc.cue, std::ios::binary | std::ios::trunc);
     out << cue;
     out.close();
@@ -354,6 +373,8 @@ bool parse_track_spec(const std::string& text, track_spec& track, std::string& e
             track.new_file = track.motorola = true;
         } else if (key == "pre") {
             track.pre_emphasis = true;
+        } else if (key == "session") {
+            track.new_session = true;
         } else {
             error = "unknown track option \"" + key + "\"";
             ok = false;

@@ -28,6 +28,7 @@ struct track_spec {
     bool motorola = false;              // that file holds big-endian audio
     bool pre_emphasis = false;          // FLAGS PRE
     std::uint32_t cut_bytes = 0;        // the file holding the track ends this much early
+    bool new_session = false;           // REM SESSION: the track starts the next session
 };
 
 struct disc_spec {
@@ -45,6 +46,7 @@ struct built_sector {
     bool big_endian = false;
     bool silent = false;          // audio written as silence
     std::uint32_t cut_bytes = 0;  // bytes missing at the end of this sector's file data
+    bool session_gap = false;     // between two sessions: no read reaches it
 };
 
 struct built_disc {
@@ -52,6 +54,7 @@ struct built_disc {
     std::vector<std::filesystem::path> files;  // in the order of the FILE lines
     std::vector<std::uint32_t> starts;         // INDEX 01 of each track
     std::uint32_t leadout = 0;
+    std::vector<std::uint32_t> session_leadouts;  // the last one is `leadout`
     std::vector<built_sector> sectors;
 };
 
@@ -65,7 +68,7 @@ void expected_raw_sector(const built_disc& disc, std::uint32_t lba, std::uint8_t
 // The 2048 user bytes of a data sector.
 void expected_user_data(const built_disc& disc, std::uint32_t lba, std::uint8_t* out);
 
-// "audio:300,pregap=150,index0=75,postgap=75,file,appended,motorola,pre,cut=100"
+// "audio:300,pregap=150,index0=75,postgap=75,file,appended,motorola,pre,cut=100,session"
 // ("appended": INDEX 00 in the previous file);
 // modes audio, mode1 (MODE1/2352), mode1/2048, mode2 (MODE2/2352).
 bool parse_track_spec(const std::string& text, track_spec& track, std::string& error);
