@@ -9,7 +9,7 @@
 
 #include "common/test_support.h"
 #include "image/disc_image.h"
-#include "tools/gap_layouts_test_util.h"
+#include "image/gap_layouts_test_util.h"
 
 namespace {
 

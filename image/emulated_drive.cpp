@@ -51,7 +51,6 @@ constexpr std::uint8_t control_pre_emphasis = 0x01;
 
 constexpr std::uint8_t read_cd_type_any = 0;
 constexpr std::uint8_t read_cd_type_cdda = 1;
-constexpr std::uint8_t read_cd_user_data = 0x10;
 constexpr std::uint8_t read_cd_everything = 0xf8;
 
 constexpr std::uint32_t mode_parameter_bytes = 12;

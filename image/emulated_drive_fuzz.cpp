@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "image/emulated_drive.h"
-#include "tools/disc_builder.h"
+#include "image/disc_builder.h"
 
 namespace {
 

@@ -139,7 +139,7 @@ std::size_t emulated_drive::mode_pages(std::uint8_t page_code, std::uint8_t* out
     std::memset(out, 0, 2 + page_length);
     out[0] = 0x2a;
     out[1] = page_length;
-    out[4] = 0x30;  // reads Mode 2 Form 1 and Form 2
+    out[4] = 0x70;  // reads Mode 2 Form 1 and Form 2, discs of several sessions
     // CD-DA commands, accurate CD-DA stream, R-W, R-W corrected, C2
     // pointers, ISRC, media catalog number (UPC)
     out[5] = 0x7f;

@@ -11,7 +11,7 @@
 #include "common/test_support.h"
 #include "image/emulated_drive.h"
 #include "image/test_audio.h"
-#include "tools/disc_builder.h"
+#include "image/disc_builder.h"
 
 namespace {
 

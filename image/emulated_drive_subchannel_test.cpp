@@ -14,7 +14,7 @@
 #include "image/emulated_drive.h"
 #include "image/read_cd_fields_test_util.h"
 #include "image/subchannel.h"
-#include "tools/disc_builder.h"
+#include "image/disc_builder.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "image/test_audio.h"
 #include "scsi/channel.h"
 #include "scsi/passthrough/sense.h"
-#include "tools/disc_builder.h"
+#include "image/disc_builder.h"
 
 namespace {
 

@@ -2,11 +2,15 @@
 
 // FLAC files for tests, made by libFLAC's own encoder from known audio.
 
+#include <FLAC/stream_decoder.h>
 #include <FLAC/stream_encoder.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -93,4 +97,37 @@ std::string write_test_flac(const std::string& path, std::uint64_t frames, Value
         clear_test_flac_md5(path);
     }
     return error;
+}
+
+// libFLAC's own count of the samples the bytes decode to, with no check of
+// ours in between; nothing when its decoder fails.
+inline std::optional<std::uint64_t> decoded_flac_samples(const std::uint8_t* data,
+                                                         std::size_t size) {
+    struct source {
+        const std::uint8_t* data;
+        std::size_t size;
+        std::size_t at = 0;
+        std::uint64_t samples = 0;
+    } state{data, size};
+    FLAC__StreamDecoder* decoder = FLAC__stream_decoder_new();
+    FLAC__stream_decoder_init_stream(
+        decoder,
+        [](const FLAC__StreamDecoder*, FLAC__byte buffer[], std::size_t* bytes, void* client) {
+            auto& s = *static_cast<source*>(client);
+            *bytes = std::min(*bytes, s.size - s.at);
+            std::memcpy(buffer, s.data + s.at, *bytes);
+            s.at += *bytes;
+            return *bytes == 0 ? FLAC__STREAM_DECODER_READ_STATUS_END_OF_STREAM
+                               : FLAC__STREAM_DECODER_READ_STATUS_CONTINUE;
+        },
+        nullptr, nullptr, nullptr, nullptr,
+        [](const FLAC__StreamDecoder*, const FLAC__Frame* frame, const FLAC__int32* const[],
+           void* client) {
+            static_cast<source*>(client)->samples += frame->header.blocksize;
+            return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
+        },
+        nullptr, [](const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus, void*) {}, &state);
+    const bool went = FLAC__stream_decoder_process_until_end_of_stream(decoder);
+    FLAC__stream_decoder_delete(decoder);
+    return went ? std::optional(state.samples) : std::nullopt;
 }

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "common/test_support.h"
-#include "tools/disc_builder.h"
+#include "image/disc_builder.h"
 
 namespace fs = std::filesystem;
 using bytes = std::vector<std::uint8_t>;

@@ -8,6 +8,7 @@
 
 #include "common/exit.h"
 #include "common/program_name.h"
+#include "sum/input_file.h"
 
 namespace {
 
@@ -87,13 +88,19 @@ bool stores_checksum(const std::vector<ar_block>& blocks, int track, std::uint32
 }
 
 std::vector<ar_block> load_ar_entry(const std::string& path, const accuraterip_ids& disc) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    std::string error;
+    input_kind kind = input_kind::file;
+    const int fd = open_input(path, kind, error);
     if (fd < 0) {
-        exit_with_errno(path.c_str());
+        fail(path, error);
     }
     std::vector<std::uint8_t> bytes;
+    if (kind == input_kind::pipe && !read_pipe_start(fd, 65536, bytes, error)) {
+        ::close(fd);
+        fail(path, error);
+    }
     std::uint8_t block[65536];
-    for (;;) {
+    for (bool ended = kind == input_kind::pipe && bytes.size() < sizeof block; !ended;) {
         const ssize_t got = ::read(fd, block, sizeof block);
         if (got < 0 && errno == EINTR) {
             continue;
@@ -104,9 +111,7 @@ std::vector<ar_block> load_ar_entry(const std::string& path, const accuraterip_i
             errno = saved;
             exit_with_errno(path.c_str());
         }
-        if (got == 0) {
-            break;
-        }
+        ended = got == 0;
         bytes.insert(bytes.end(), block, block + got);
         if (bytes.size() > largest_entry) {
             ::close(fd);
@@ -115,7 +120,6 @@ std::vector<ar_block> load_ar_entry(const std::string& path, const accuraterip_i
     }
     ::close(fd);
     std::vector<ar_block> blocks;
-    std::string error;
     if (!parse_ar_entry(bytes, disc, blocks, error)) {
         fail(path, error);
     }

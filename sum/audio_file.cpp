@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/program_name.h"
+#include "sum/input_file.h"
 
 namespace {
 
@@ -39,10 +40,22 @@ bool is_tag(const std::uint8_t* p, const char* tag) {
 
 // The audio runs from `offset` for the declared size, or to the end of the
 // file where that comes first (a truncated file then shows as too short).
-void settle_size(audio_placement& placement, std::uint64_t declared, std::uint64_t file_size) {
+// On a pipe the declared size holds unless it is the marker of a size left
+// open (`open_size`), when the end of the stream tells.
+void settle_size(audio_placement& placement, std::uint64_t declared, std::uint64_t file_size,
+                 std::uint64_t open_size) {
+    if (file_size == unknown_file_size) {
+        placement.bytes = declared == open_size ? 0 : declared;
+        placement.length_known = declared != open_size;
+        return;
+    }
     const std::uint64_t rest = file_size > placement.offset ? file_size - placement.offset : 0;
     placement.bytes = std::min(declared, rest);
 }
+
+// What a WAV or AIFF writer that cannot go back to its header (a pipe)
+// gives as the size: the largest it can.
+constexpr std::uint64_t open_chunk_size = 0xffffffff;
 
 std::string not_cd_audio(const std::string& detail) {
     return "not CD audio (44100 Hz, 16-bit, stereo PCM): " + detail;
@@ -88,7 +101,7 @@ bool place_wav(const std::uint8_t* head, std::size_t size, std::uint64_t file_si
                 return false;
             }
             placement.offset = at + 8;
-            settle_size(placement, chunk_size, file_size);
+            settle_size(placement, chunk_size, file_size, open_chunk_size);
             return true;
         }
         at += 8 + chunk_size + (chunk_size & 1);  // chunks are padded to even sizes
@@ -136,7 +149,8 @@ bool place_aiff(const std::uint8_t* head, std::size_t size, std::uint64_t file_s
             }
             const std::uint64_t skip = be32(chunk + 8);  // the chunk's offset field
             placement.offset = at + 16 + skip;
-            settle_size(placement, chunk_size >= 8 + skip ? chunk_size - 8 - skip : 0, file_size);
+            settle_size(placement, chunk_size >= 8 + skip ? chunk_size - 8 - skip : 0, file_size,
+                        open_chunk_size - 8 - skip);
             return true;
         }
         at += 8 + chunk_size + (chunk_size & 1);
@@ -169,7 +183,8 @@ bool place_au(const std::uint8_t* head, std::size_t size, std::uint64_t file_siz
         return false;
     }
     placement.offset = offset;
-    settle_size(placement, declared == au_unknown_size ? file_size : declared, file_size);
+    const bool to_the_end = declared == au_unknown_size && file_size != unknown_file_size;
+    settle_size(placement, to_the_end ? file_size : declared, file_size, au_unknown_size);
     return true;
 }
 
@@ -183,6 +198,9 @@ std::optional<audio_format> header_format(const std::uint8_t* head, std::size_t 
     if (size >= 4 && is_tag(head, ".snd")) {
         return audio_format::au;
     }
+    if (flac_reader::is_flac(head, size)) {
+        return audio_format::flac;
+    }
     return std::nullopt;
 }
 
@@ -194,6 +212,8 @@ const char* format_name(audio_format format) {
             return "AIFF";
         case audio_format::au:
             return "AU";
+        case audio_format::flac:
+            return "FLAC";
         case audio_format::pcm:
         case audio_format::mcp:
             break;
@@ -218,11 +238,9 @@ std::optional<audio_format> audio_format_named(const char* name) {
     static constexpr struct {
         const char* name;
         audio_format format;
-    } names[] = {{"pcm", audio_format::pcm},
-                 {"mcp", audio_format::mcp},
-                 {"wav", audio_format::wav},
-                 {"aiff", audio_format::aiff},
-                 {"au", audio_format::au}};
+    } names[] = {{"pcm", audio_format::pcm}, {"mcp", audio_format::mcp},
+                 {"wav", audio_format::wav}, {"aiff", audio_format::aiff},
+                 {"au", audio_format::au},   {"flac", audio_format::flac}};
     for (const auto& entry : names) {
         if (::strcasecmp(entry.name, name) == 0) {
             return entry.format;
@@ -238,12 +256,18 @@ bool place_audio(const std::uint8_t* head, std::size_t head_size, std::uint64_t 
     if (forced == audio_format::pcm || forced == audio_format::mcp) {
         placement.format = *forced;
         placement.big_endian = *forced == audio_format::mcp;
-        placement.bytes = file_size;
+        placement.length_known = file_size != unknown_file_size;
+        placement.bytes = placement.length_known ? file_size : 0;
     } else {
         const std::optional<audio_format> found = header_format(head, head_size);
+        if (!found && head_size == 0) {
+            error = file_size == unknown_file_size ? "nothing came through the pipe"
+                                                   : "the file is empty";
+            return false;
+        }
         if (!found) {
             error = forced ? std::string("no ") + format_name(*forced) + " header"
-                           : "not a WAV, AIFF or AU file (give -f pcm or -f mcp for raw PCM)";
+                           : "not a WAV, AIFF, AU or FLAC file (give -f pcm or -f mcp for raw PCM)";
             return false;
         }
         if (forced && *forced != *found) {
@@ -251,6 +275,9 @@ bool place_audio(const std::uint8_t* head, std::size_t head_size, std::uint64_t 
             return false;
         }
         placement.format = *found;
+        if (*found == audio_format::flac) {
+            return true;  // its decoder finds the audio
+        }
         placement.big_endian = *found != audio_format::wav;
         const bool placed = *found == audio_format::wav
                                 ? place_wav(head, head_size, file_size, placement, error)
@@ -261,7 +288,7 @@ bool place_audio(const std::uint8_t* head, std::size_t head_size, std::uint64_t 
             return false;
         }
     }
-    if (placement.bytes % frame_bytes != 0) {
+    if (placement.length_known && placement.bytes % frame_bytes != 0) {
         error = "the audio ends inside a sample frame (" + std::to_string(placement.bytes) +
                 " bytes, not a multiple of 4)";
         return false;
@@ -269,78 +296,198 @@ bool place_audio(const std::uint8_t* head, std::size_t head_size, std::uint64_t 
     return true;
 }
 
-std::unique_ptr<audio_file> audio_file::open(const std::string& path,
-                                             std::optional<audio_format> forced) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat status {};
-    if (fd < 0 || ::fstat(fd, &status) != 0) {
-        print_failure(path, std::strerror(errno));
-        if (fd >= 0) {
-            ::close(fd);
-        }
-        return nullptr;
-    }
-    if (!S_ISREG(status.st_mode)) {
-        print_failure(path, "not a regular file");
-        ::close(fd);
-        return nullptr;
-    }
-    std::vector<std::uint8_t> head(head_bytes);
+namespace {
+
+// The first bytes of a regular file, where a header must show.
+bool read_file_start(int fd, std::vector<std::uint8_t>& head, std::string& error) {
+    head.resize(head_bytes);
     ssize_t got;
     do {
         got = ::pread(fd, head.data(), head.size(), 0);
     } while (got < 0 && errno == EINTR);
     if (got < 0) {
-        print_failure(path, std::strerror(errno));
-        ::close(fd);
-        return nullptr;
+        error = std::strerror(errno);
+        return false;
     }
-    audio_placement placement;
+    head.resize(static_cast<std::size_t>(got));
+    // A FLAC file may carry a tag with a picture before its marker; the
+    // marker is all the head needs to show.
+    const std::uint64_t tag = flac_reader::id3v2_bytes(head.data(), head.size());
+    std::uint8_t marker[4];
+    if (tag + 4 > head.size() &&
+        ::pread(fd, marker, sizeof marker, static_cast<off_t>(tag)) == sizeof marker &&
+        std::memcmp(marker, "fLaC", 4) == 0) {
+        head.assign({'f', 'L', 'a', 'C'});
+    }
+    return true;
+}
+
+}  // namespace
+
+std::unique_ptr<audio_file> audio_file::open(const std::string& path,
+                                             std::optional<audio_format> forced) {
     std::string error;
-    if (!place_audio(head.data(), static_cast<std::size_t>(got),
-                     static_cast<std::uint64_t>(status.st_size), forced, placement, error)) {
+    input_kind kind = input_kind::file;
+    const int fd = open_input(path, kind, error);
+    if (fd < 0) {
         print_failure(path, error);
-        ::close(fd);
         return nullptr;
     }
-    return std::unique_ptr<audio_file>(new audio_file(path, fd, placement));
+    std::unique_ptr<audio_file> file(new audio_file(path, fd, kind));
+    struct stat status {};
+    std::vector<std::uint8_t> head;
+    const bool started = kind == input_kind::pipe    ? read_pipe_start(fd, head_bytes, head, error)
+                         : ::fstat(fd, &status) == 0 ? read_file_start(fd, head, error)
+                                                     : (error = std::strerror(errno), false);
+    const std::uint64_t size =
+        kind == input_kind::pipe ? unknown_file_size : static_cast<std::uint64_t>(status.st_size);
+    if (!started || !place_audio(head.data(), head.size(), size, forced, file->placement_, error)) {
+        print_failure(path, error);
+        return nullptr;
+    }
+    if (file->placement_.format == audio_format::flac) {
+        // The decoder takes the descriptor, and a pipe's first bytes with it.
+        file->fd_ = -1;
+        file->flac_ = flac_reader::adopt(
+            fd, kind == input_kind::pipe ? std::move(head) : std::vector<std::uint8_t>{}, error);
+        if (file->flac_ == nullptr) {
+            print_failure(path, error);
+            return nullptr;
+        }
+    } else if (kind == input_kind::pipe) {
+        file->head_ = std::move(head);
+    }
+    return file;
 }
 
 audio_file::~audio_file() {
-    ::close(fd_);
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
 }
 
-bool audio_file::read(std::int64_t first, std::size_t count, std::uint8_t* out) const {
+std::uint64_t audio_file::frames() const {
+    if (flac_ != nullptr) {
+        return flac_->frames();
+    }
+    return placement_.length_known ? placement_.bytes / frame_bytes : expected_frames_;
+}
+
+bool audio_file::fail(const std::string& reason) const {
+    print_failure(path_, reason);
+    return false;
+}
+
+bool audio_file::read(std::int64_t first, std::size_t count, std::uint8_t* out) {
     const auto total = static_cast<std::int64_t>(frames());
     const auto wanted = static_cast<std::int64_t>(count);
     const std::int64_t from = std::clamp<std::int64_t>(first, 0, total);
     const std::int64_t to = std::clamp<std::int64_t>(first + wanted, 0, total);
     // Silence before and after the file.
-    std::size_t before =
-        static_cast<std::size_t>(std::clamp<std::int64_t>(from - first, 0, wanted));
+    const auto before = static_cast<std::size_t>(std::clamp<std::int64_t>(from - first, 0, wanted));
+    const auto inside = static_cast<std::size_t>(to > from ? to - from : 0);
     std::memset(out, 0, before * frame_bytes);
-    std::uint8_t* at = out + before * frame_bytes;
-    std::size_t left = static_cast<std::size_t>(to > from ? to - from : 0) * frame_bytes;
-    std::uint64_t position = placement_.offset + static_cast<std::uint64_t>(from) * frame_bytes;
-    std::uint8_t* const audio = at;
-    const std::size_t audio_bytes = left;
-    while (left > 0) {
-        const ssize_t got = ::pread(fd_, at, left, static_cast<off_t>(position));
+    if (inside > 0 &&
+        !read_audio(static_cast<std::uint64_t>(from), inside, out + before * frame_bytes)) {
+        return false;
+    }
+    std::memset(out + (before + inside) * frame_bytes, 0, (count - before - inside) * frame_bytes);
+    return true;
+}
+
+bool audio_file::read_audio(std::uint64_t from, std::size_t count, std::uint8_t* out) {
+    if (flac_ != nullptr) {
+        std::string error;
+        return flac_->read(from, count, out, error) || fail(error);
+    }
+    const std::size_t size = count * frame_bytes;
+    const std::uint64_t position = placement_.offset + from * frame_bytes;
+    if (is_pipe()) {
+        const ssize_t got = read_stream(position, out, size);
+        if (got < 0) {
+            return false;
+        }
+        if (static_cast<std::size_t>(got) < size) {
+            return fail("the stream ends after " +
+                        std::to_string((consumed_ - placement_.offset) / frame_bytes) + " of " +
+                        std::to_string(frames()) + " samples");
+        }
+    } else {
+        for (std::size_t done = 0; done < size;) {
+            const ssize_t got =
+                ::pread(fd_, out + done, size - done, static_cast<off_t>(position + done));
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            if (got <= 0) {
+                return fail(got < 0 ? std::strerror(errno) : "the file became shorter");
+            }
+            done += static_cast<std::size_t>(got);
+        }
+    }
+    if (placement_.big_endian) {
+        swap_sample_bytes(out, size);
+    }
+    return true;
+}
+
+ssize_t audio_file::read_stream(std::uint64_t position, std::uint8_t* to, std::size_t size) {
+    if (position < consumed_) {
+        fail("a pipe is read once, in order: byte " + std::to_string(position) + " has gone by");
+        return -1;
+    }
+    std::size_t done = 0;
+    std::uint8_t skipped[4096];
+    while (done < size) {
+        // Bytes before `position` (what lies between a header and its
+        // audio) are passed over.
+        const bool skipping = consumed_ < position;
+        std::uint8_t* into = skipping ? skipped : to + done;
+        std::size_t want = skipping ? static_cast<std::size_t>(std::min<std::uint64_t>(
+                                          sizeof skipped, position - consumed_))
+                                    : size - done;
+        ssize_t got;
+        if (consumed_ < head_.size()) {
+            want =
+                static_cast<std::size_t>(std::min<std::uint64_t>(want, head_.size() - consumed_));
+            std::memcpy(into, head_.data() + consumed_, want);
+            got = static_cast<ssize_t>(want);
+        } else {
+            got = ::read(fd_, into, want);
+        }
         if (got < 0 && errno == EINTR) {
             continue;
         }
-        if (got <= 0) {
-            print_failure(path_, got < 0 ? std::strerror(errno) : "the file became shorter");
-            return false;
+        if (got < 0) {
+            fail(std::strerror(errno));
+            return -1;
         }
-        at += got;
-        left -= static_cast<std::size_t>(got);
-        position += static_cast<std::uint64_t>(got);
+        if (got == 0) {
+            break;
+        }
+        consumed_ += static_cast<std::uint64_t>(got);
+        done += skipping ? 0 : static_cast<std::size_t>(got);
     }
-    if (placement_.big_endian) {
-        swap_sample_bytes(audio, audio_bytes);
+    return static_cast<ssize_t>(done);
+}
+
+bool audio_file::finish() {
+    if (flac_ != nullptr) {
+        flac_reader::md5_verdict verdict{};
+        std::string error;
+        if (!flac_->finish(verdict, error)) {
+            return fail(error);
+        }
+        return verdict != flac_reader::md5_verdict::differs ||
+               fail("the decoded audio does not match the MD5 signature in the file's STREAMINFO");
     }
-    const std::size_t after = count - before - audio_bytes / frame_bytes;
-    std::memset(at, 0, after * frame_bytes);
-    return true;
+    if (!is_pipe() || placement_.length_known) {
+        return true;
+    }
+    std::uint8_t more[frame_bytes];
+    const ssize_t got = read_stream(placement_.offset + frames() * frame_bytes, more, sizeof more);
+    if (got < 0) {
+        return false;
+    }
+    return got == 0 || fail("the stream goes on after " + std::to_string(frames()) + " samples");
 }

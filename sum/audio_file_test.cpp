@@ -125,7 +125,7 @@ TEST(place_audio, refuses_what_is_not_cd_audio) {
         {".snd" + std::string(8, '\0'), {}, "damaged AU header: too short"},
         {"ID3 not audio at all",
          {},
-         "not a WAV, AIFF or AU file (give -f pcm or -f mcp for raw PCM)"},
+         "not a WAV, AIFF, AU or FLAC file (give -f pcm or -f mcp for raw PCM)"},
         {as_format("wav", cd), audio_format::aiff, "a WAV file, not AIFF"},
         {cd, audio_format::wav, "no WAV header"},
         {wav(1, 2, 44100, 16, "", 6) + "abcdef",
@@ -177,7 +177,7 @@ TEST(audio_file, names_the_file_and_the_reason_when_it_cannot_be_used) {
         {dir.path().string(), "vorkasum: " + dir.path().string() + ": not a regular file\n"},
         {dir / "text.wav",
          "vorkasum: " + (dir / "text.wav").string() +
-             ": not a WAV, AIFF or AU file (give -f pcm or -f mcp for raw PCM)\n"},
+             ": not a WAV, AIFF, AU or FLAC file (give -f pcm or -f mcp for raw PCM)\n"},
     };
     for (const auto& c : cases) {
         const run_result run = run_captured(

@@ -38,10 +38,11 @@ std::uint32_t freedb_id(const disc_layout& layout) {
 accuraterip_ids accuraterip_disc_ids(const disc_layout& layout) {
     accuraterip_ids ids;
     ids.audio_tracks = layout.audio_tracks;
-    for (int track = 1; track <= layout.audio_tracks; ++track) {
+    for (int track = layout.first_audio; track <= layout.last_audio(); ++track) {
         const auto start = static_cast<std::uint32_t>(layout.first_sector(track));
         ids.id1 += start;
-        ids.id2 += (start > 0 ? start : 1) * static_cast<std::uint32_t>(track);
+        ids.id2 +=
+            (start > 0 ? start : 1) * static_cast<std::uint32_t>(layout.audio_position(track));
     }
     const auto leadout = static_cast<std::uint32_t>(layout.leadout());
     ids.id1 += leadout;
@@ -71,12 +72,13 @@ std::string musicbrainz_id(const disc_layout& layout, std::string& error) {
         error = "libdiscid could not start";
         return {};
     }
+    // The data track of a mixed-mode CD counts as track 1.
     int offsets[100] = {};
     offsets[0] = static_cast<int>(layout.audio_end + lead_in_sectors);
-    for (int track = 1; track <= layout.audio_tracks; ++track) {
+    for (int track = 1; track <= layout.last_audio(); ++track) {
         offsets[track] = static_cast<int>(layout.first_sector(track) + lead_in_sectors);
     }
-    if (discid_put(disc.get(), 1, layout.audio_tracks, offsets) == 0) {
+    if (discid_put(disc.get(), 1, layout.last_audio(), offsets) == 0) {
         error = discid_get_error_msg(disc.get());
         return {};
     }

@@ -35,6 +35,13 @@ const disc_case discs[] = {
      "005-0005d151-001c2211-3a07d005", "1/5/1/", "_ZUDtloPM8bhZnEN9.kG04QM4EQ-"},
     {"enhanced CD, a short last audio track", make_table({0, 15000, 33000, 50000}, 60000, true),
      "24032004", "003-0001a5e0-0005a169-24032004", "0/e/5/", "ARkb99tjgnEWNPYCceQzRWuesQA-"},
+    // A mixed-mode CD: freedb and MusicBrainz count the data track as
+    // track 1, as on the three-track audio CD above (libdiscid includes a
+    // data track that comes first); AccurateRip counts the two audio tracks
+    // as its tracks 1 and 2 and takes the lead-out: id2 = 15000 * 1 +
+    // 33000 * 2 + 50000 * 3.
+    {"mixed-mode CD", with_data_first(make_table({0, 15000, 33000}, 50000)), "10029a03",
+     "002-00017ed0-00038658-10029a03", "0/d/e/", "W3WmEelopxcBhcwbZvV1oDqiz7g-"},
     {"the test-pattern disc", make_table({0, 20, 50}, 75), "06000103",
      "003-00000091-000001eb-06000103", "1/9/0/", "7nG0A3d42ePaJ_SK9rbxgahLD2o-"},
 };
@@ -130,8 +137,13 @@ TEST(disc_layout, refuses_what_has_no_identifiers) {
         {make_table({-5, 500}, 900),
          "the table of contents is out of order: track 1 starts at sector -5"},
         {make_table({0}, 900, true),
-         "track 1 is a data track: only audio CDs and enhanced CDs (audio tracks, then one "
-         "data track) have these identifiers"},
+         "the only track is a data track: only audio CDs, enhanced CDs (audio tracks, then one "
+         "data track) and mixed-mode CDs (one data track, then audio tracks) have these "
+         "identifiers"},
+        {with_data_first(make_table({0, 500}, 900, true)),
+         "track 2 is a data track: only audio CDs, enhanced CDs (audio tracks, then one data "
+         "track) and mixed-mode CDs (one data track, then audio tracks) have these "
+         "identifiers"},
     };
     for (const auto& c : cases) {
         disc_layout layout;
@@ -145,6 +157,7 @@ TEST(disc_layout, refuses_what_has_no_identifiers) {
     std::string error;
     EXPECT_FALSE(make_disc_layout(middle, layout, error));
     EXPECT_EQ(error,
-              "track 2 is a data track before the last: only audio CDs and enhanced CDs (audio "
-              "tracks, then one data track) have these identifiers");
+              "track 2 is a data track between audio tracks: only audio CDs, enhanced CDs (audio "
+              "tracks, then one data track) and mixed-mode CDs (one data track, then audio "
+              "tracks) have these identifiers");
 }

@@ -7,7 +7,7 @@ std::uint64_t disc_layout::frames(int track) const {
 }
 
 std::uint64_t disc_layout::audio_frames() const {
-    return static_cast<std::uint64_t>(audio_end - start[0]) * frames_per_sector;
+    return static_cast<std::uint64_t>(audio_end - start[first_audio - 1]) * frames_per_sector;
 }
 
 bool make_disc_layout(const track_table& table, disc_layout& layout, std::string& error) {
@@ -27,29 +27,35 @@ bool make_disc_layout(const track_table& table, disc_layout& layout, std::string
             return false;
         }
     }
+    // A mixed-mode CD has its data track first, an enhanced CD last.
+    const bool mixed = track_kind(table, 0) != track_kind_audio;
+    const int first = mixed ? 1 : 0;
     int audio = 0;
-    while (audio < count && track_kind(table, audio) == track_kind_audio) {
+    while (first + audio < count && track_kind(table, first + audio) == track_kind_audio) {
         ++audio;
     }
+    constexpr const char* which =
+        ": only audio CDs, enhanced CDs (audio tracks, then one data track) and mixed-mode CDs "
+        "(one data track, then audio tracks) have these identifiers";
     if (audio == 0) {
-        error =
-            "track 1 is a data track: only audio CDs and enhanced CDs (audio tracks, then "
-            "one data track) have these identifiers";
+        error = std::string(count == 1 ? "the only track" : "track 2") + " is a data track" + which;
         return false;
     }
-    if (audio < count - 1) {
-        error = "track " + std::to_string(audio + 1) +
-                " is a data track before the last: only audio CDs and enhanced CDs (audio "
-                "tracks, then one data track) have these identifiers";
+    if (first + audio < count - 1) {
+        error = "track " + std::to_string(first + audio + 1) +
+                " is a data track between audio tracks" + which;
         return false;
     }
     layout.audio_tracks = audio;
-    layout.enhanced = audio < count;
+    layout.first_audio = first + 1;
+    layout.mixed = mixed;
+    layout.enhanced = first + audio < count;
     layout.audio_end = layout.leadout();
     if (layout.enhanced) {
-        const std::int64_t data_start = layout.start[audio];
+        const int data = first + audio;  // index of the data track
+        const std::int64_t data_start = layout.start[data];
         const std::int64_t session_end = data_start - session_gap_sectors;
-        layout.audio_end = session_end > layout.start[audio - 1] ? session_end : data_start;
+        layout.audio_end = session_end > layout.start[data - 1] ? session_end : data_start;
     }
     return true;
 }

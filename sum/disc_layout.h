@@ -15,8 +15,10 @@ inline constexpr std::int64_t session_gap_sectors = 11400;
 // Tracks are numbered from 1; start[track_count] is the lead-out.
 struct disc_layout {
     int track_count = 0;    // every track, a data track included
-    int audio_tracks = 0;   // tracks 1 to audio_tracks are audio
+    int audio_tracks = 0;   // tracks first_audio to last_audio() are audio
+    int first_audio = 1;    // 2 on a mixed-mode CD
     bool enhanced = false;  // audio tracks, then one data track
+    bool mixed = false;     // one data track, then audio tracks
     std::array<std::int64_t, max_disc_tracks + 1> start{};
     // Where the audio of the last audio track ends: the lead-out, or on an
     // enhanced CD the end of the first session, session_gap_sectors before
@@ -28,14 +30,18 @@ struct disc_layout {
     // The sectors of an audio track (1-based).
     std::int64_t first_sector(int track) const { return start[track - 1]; }
     std::int64_t end_sector(int track) const {
-        return track == audio_tracks ? audio_end : start[track];
+        return track == last_audio() ? audio_end : start[track];
     }
+    int last_audio() const { return first_audio + audio_tracks - 1; }
+    // Where an audio track stands among the audio tracks, from 1: the
+    // number AccurateRip knows it by.
+    int audio_position(int track) const { return track - first_audio + 1; }
     std::uint64_t frames(int track) const;
-    // Frames from the start of track 1 to the end of the last audio track.
+    // Frames from the start of the first audio track to the end of the last.
     std::uint64_t audio_frames() const;
 };
 
-// Builds the layout of a pure audio CD or an enhanced CD.  Anything else (no
-// tracks, addresses out of order, a data track before an audio track) gives
-// false and the reason in `error`.
+// Builds the layout of a pure audio CD, an enhanced CD or a mixed-mode CD.
+// Anything else (no tracks, addresses out of order, no audio, a data track
+// between audio tracks) gives false and the reason in `error`.
 bool make_disc_layout(const track_table& table, disc_layout& layout, std::string& error);

@@ -4,13 +4,18 @@ the published descriptions of the freedb (CDDB) disc ID, the MusicBrainz
 disc ID, the AccurateRip disc IDs and checksums, and CRC-32.  The tests
 hold vorkasum's output against it.
 
-    independent_sums.py [--enhanced] START... LEADOUT [-- FILE...]
+    independent_sums.py [--enhanced | --mixed] START... LEADOUT [-- FILE...]
 
 START... are the tracks' first sectors and LEADOUT the lead-out, as the
 table of contents gives them; with --enhanced the last track is a data
-track.  Each FILE is headerless PCM, little-endian, of one audio track in
-order from track 1.  Prints the lines vorkasum prints, with the file names
-as given.
+track, with --mixed the first.  Each FILE is headerless PCM, little-endian,
+of one audio track in order from the first audio track.  Prints the lines
+vorkasum prints, with the file names as given.
+
+A mixed-mode CD keeps its data track as track 1 for freedb and MusicBrainz
+(as libdiscid reads such a disc); AccurateRip numbers the audio tracks
+alone, from 1, and its first and last track are the first and last audio
+tracks.
 """
 
 import array
@@ -33,9 +38,9 @@ def freedb(starts, leadout):
     return (n % 255) << 24 | t << 8 | len(starts)
 
 
-def musicbrainz(audio_starts, audio_leadout):
-    text = "%02X%02X" % (1, len(audio_starts))
-    offsets = [audio_leadout + LEAD_IN] + [s + LEAD_IN for s in audio_starts]
+def musicbrainz(track_starts, audio_leadout):
+    text = "%02X%02X" % (1, len(track_starts))
+    offsets = [audio_leadout + LEAD_IN] + [s + LEAD_IN for s in track_starts]
     offsets += [0] * (100 - len(offsets))
     text += "".join("%08X" % o for o in offsets)
     digest = base64.b64encode(hashlib.sha1(text.encode("ascii")).digest()).decode()
@@ -66,9 +71,12 @@ def track_sums(data, first, last):
 
 
 def main(args):
-    enhanced = False
+    enhanced = mixed = False
     if args and args[0] == "--enhanced":
         enhanced = True
+        args = args[1:]
+    elif args and args[0] == "--mixed":
+        mixed = True
         args = args[1:]
     files = []
     if "--" in args:
@@ -76,7 +84,8 @@ def main(args):
         args = args[: args.index("--")]
     sectors = [int(a) for a in args]
     starts, leadout = sectors[:-1], sectors[-1]
-    audio_starts = starts[:-1] if enhanced else starts
+    audio_starts = starts[:-1] if enhanced else starts[1:] if mixed else starts
+    first_audio = 2 if mixed else 1
     audio_end = leadout
     if enhanced:
         audio_end = starts[-1] - SESSION_GAP
@@ -86,15 +95,16 @@ def main(args):
     ids = accuraterip_ids(audio_starts, leadout, cddb)
     name = "%03d-%08x-%08x-%08x" % ids
     print("freedb %08x" % cddb)
-    print("musicbrainz " + musicbrainz(audio_starts, audio_end))
+    print("musicbrainz " + musicbrainz(starts[:1] + audio_starts if mixed else audio_starts,
+                                       audio_end))
     print("accuraterip " + name)
     print("accuraterip-url http://www.accuraterip.com/accuraterip/%x/%x/%x/dBAR-%s.bin"
           % (ids[1] & 15, ids[1] >> 4 & 15, ids[1] >> 8 & 15, name))
     for index, path in enumerate(files):
-        track = index + 1
+        track = index + first_audio
         with open(path, "rb") as f:
             data = f.read()
-        crc, v1, v2 = track_sums(data, track == 1, track == len(audio_starts))
+        crc, v1, v2 = track_sums(data, index == 0, index + 1 == len(audio_starts))
         print("track %d %d %08x %08x %08x %s" % (track, len(data) // 4, crc, v1, v2, path))
 
 

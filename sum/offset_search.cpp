@@ -9,7 +9,7 @@ namespace {
 constexpr int offset_count = 2 * max_read_offset + 1;
 
 // A run of consecutive frames of the stream as checksum values.
-bool read_values(const audio_file& stream, std::int64_t first, std::size_t count,
+bool read_values(audio_file& stream, std::int64_t first, std::size_t count,
                  std::vector<std::uint32_t>& values) {
     values.resize(count);
     auto* bytes = reinterpret_cast<std::uint8_t*>(values.data());
@@ -28,7 +28,7 @@ struct track_slide {
 
 // The v1 sum, the plain sum and the count of non-zero frames of the counted
 // window at the lowest offset, read block by block.
-bool first_window(const audio_file& stream, std::int64_t window_start, counted_positions counted,
+bool first_window(audio_file& stream, std::int64_t window_start, counted_positions counted,
                   std::uint32_t& v1, std::uint32_t& plain, std::uint64_t& nonzero) {
     const std::uint64_t length = counted.last - counted.first + 1;
     const auto block = std::make_unique_for_overwrite<std::uint32_t[]>(block_frames);
@@ -53,7 +53,7 @@ bool first_window(const audio_file& stream, std::int64_t window_start, counted_p
     return true;
 }
 
-bool slide_track(const audio_file& stream, std::int64_t base, counted_positions counted,
+bool slide_track(audio_file& stream, std::int64_t base, counted_positions counted,
                  track_slide& slide) {
     slide.v1.assign(offset_count, 0);
     slide.silent.assign(offset_count, true);
@@ -95,8 +95,8 @@ bool slide_track(const audio_file& stream, std::int64_t base, counted_positions 
 }
 
 // The v2 sum of the track at one offset, computed in full.
-bool v2_at(const audio_file& stream, std::int64_t first, std::uint64_t frames,
-           counted_positions counted, std::uint32_t& v2) {
+bool v2_at(audio_file& stream, std::int64_t first, std::uint64_t frames, counted_positions counted,
+           std::uint32_t& v2) {
     const auto block = std::make_unique_for_overwrite<std::uint32_t[]>(block_frames);
     auto* bytes = reinterpret_cast<std::uint8_t*>(block.get());
     accuraterip_sum sum(counted);
@@ -116,21 +116,23 @@ bool v2_at(const audio_file& stream, std::int64_t first, std::uint64_t frames,
 
 }  // namespace
 
-bool find_offsets(const audio_file& stream, const disc_layout& layout,
+bool find_offsets(audio_file& stream, const disc_layout& layout,
                   const std::vector<ar_block>& blocks, std::vector<offset_hit>& hits) {
     std::vector<offset_hit> by_offset(offset_count);
     track_slide slide;
-    for (int track = 1; track <= layout.audio_tracks; ++track) {
-        const auto base = static_cast<std::int64_t>(layout.first_sector(track) - layout.start[0]) *
+    for (int track = layout.first_audio; track <= layout.last_audio(); ++track) {
+        const auto base = static_cast<std::int64_t>(layout.first_sector(track) -
+                                                    layout.first_sector(layout.first_audio)) *
                           frames_per_sector;
         const std::uint64_t frames = layout.frames(track);
+        const int position = layout.audio_position(track);
         const counted_positions counted =
-            accuraterip_positions(frames, track == 1, track == layout.audio_tracks);
+            accuraterip_positions(frames, position == 1, position == layout.audio_tracks);
         if (!slide_track(stream, base, counted, slide)) {
             return false;
         }
         for (int k = 0; k < offset_count; ++k) {
-            if (!stores_checksum(blocks, track, slide.v1[k])) {
+            if (!stores_checksum(blocks, position, slide.v1[k])) {
                 continue;
             }
             ++by_offset[k].v1_tracks;
@@ -139,7 +141,7 @@ bool find_offsets(const audio_file& stream, const disc_layout& layout,
                 !v2_at(stream, base + k - max_read_offset, frames, counted, v2)) {
                 return false;
             }
-            if (stores_checksum(blocks, track, v2)) {
+            if (stores_checksum(blocks, position, v2)) {
                 ++by_offset[k].v2_tracks;
             }
         }

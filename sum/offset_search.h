@@ -25,5 +25,5 @@ struct offset_hit {
 // sum at o.  Found offsets are checked with v2, computed in full.  Frames
 // beyond the stream count as silence.  Returns the offsets with at least one
 // matching track, in ascending order; false after a read failure (printed).
-bool find_offsets(const audio_file& stream, const disc_layout& layout,
+bool find_offsets(audio_file& stream, const disc_layout& layout,
                   const std::vector<ar_block>& blocks, std::vector<offset_hit>& hits);

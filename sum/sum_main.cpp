@@ -33,8 +33,8 @@ void print_usage(std::FILE* to) {
                  program_name, program_name);
     std::fputs(
         "   -d device      CD drive or CUE sheet              [/dev/cd0c]\n"
-        "   -f format      the files' format: wav, aiff, au, pcm, mcp   [by header]\n"
-        "   -t track       the track of the first file        [1]\n"
+        "   -f format      wav, aiff, au, flac, pcm or mcp    [by header]\n"
+        "   -t track       the track of the first file        [first audio track]\n"
         "   -a entry       check against this AccurateRip database entry\n"
         "                  (also --accuraterip entry)\n"
         "   --offsets      find the drive's read offset: the one file holds the whole disc\n"
@@ -115,8 +115,11 @@ std::optional<audio_format> chosen_format(const sum_settings& settings) {
     return audio_format_named(settings.format.c_str());
 }
 
-bool has_track_length(const audio_file& file, const disc_layout& layout, int track) {
+bool has_track_length(audio_file& file, const disc_layout& layout, int track) {
     const std::uint64_t expected = layout.frames(track);
+    if (!file.length_known()) {
+        file.expect_frames(expected);  // the stream's end tells whether it has them
+    }
     if (file.frames() == expected) {
         return true;
     }
@@ -133,10 +136,11 @@ bool check_file(const std::string& path, int track, const sum_settings& settings
     if (file == nullptr || !has_track_length(*file, layout, track)) {
         return false;
     }
+    const int position = layout.audio_position(track);
     const counted_positions counted =
-        accuraterip_positions(file->frames(), track == 1, track == layout.audio_tracks);
+        accuraterip_positions(file->frames(), position == 1, position == layout.audio_tracks);
     track_sums sums;
-    if (!sum_track(*file, counted, sums)) {
+    if (!sum_track(*file, counted, sums) || !file->finish()) {
         return false;
     }
     print_line("track " + std::to_string(track) + " " + std::to_string(file->frames()) + " " +
@@ -144,7 +148,7 @@ bool check_file(const std::string& path, int track, const sum_settings& settings
     if (blocks == nullptr) {
         return true;
     }
-    const ar_match match = match_track(*blocks, track, sums.v1, sums.v2);
+    const ar_match match = match_track(*blocks, position, sums.v1, sums.v2);
     print_line("verify " + std::to_string(track) + (match.matched() ? " match " : " mismatch ") +
                std::to_string(match.v1_confidence) + " " + std::to_string(match.v2_confidence) +
                "\n");
@@ -153,16 +157,22 @@ bool check_file(const std::string& path, int track, const sum_settings& settings
 
 bool check_files(const sum_settings& settings, const disc_layout& layout,
                  const std::vector<ar_block>* blocks) {
-    const int last = settings.first_track + static_cast<int>(settings.files.size()) - 1;
-    if (last > layout.audio_tracks) {
-        std::fprintf(stderr, "%s: %zu files from track %d on, but the disc has %d audio tracks\n",
-                     program_name, settings.files.size(), settings.first_track,
-                     layout.audio_tracks);
+    const int first = settings.first_track > 0 ? settings.first_track : layout.first_audio;
+    const int last = first + static_cast<int>(settings.files.size()) - 1;
+    if (first < layout.first_audio && !settings.files.empty()) {
+        std::fprintf(stderr, "%s: track %d is a data track; the audio tracks are %d to %d\n",
+                     program_name, first, layout.first_audio, layout.last_audio());
+        throw exit_request{1};
+    }
+    if (last > layout.last_audio()) {
+        std::fprintf(stderr, "%s: %zu %s from track %d on, but the disc has %d audio tracks\n",
+                     program_name, settings.files.size(),
+                     settings.files.size() == 1 ? "file" : "files", first, layout.audio_tracks);
         throw exit_request{1};
     }
     bool all_good = true;
     for (std::size_t i = 0; i < settings.files.size(); ++i) {
-        const int track = settings.first_track + static_cast<int>(i);
+        const int track = first + static_cast<int>(i);
         all_good = check_file(settings.files[i], track, settings, layout, blocks) && all_good;
     }
     return all_good;
@@ -173,6 +183,13 @@ bool report_offsets(const sum_settings& settings, const disc_layout& layout,
     const std::unique_ptr<audio_file> stream =
         audio_file::open(settings.files.front(), chosen_format(settings));
     if (stream == nullptr) {
+        return false;
+    }
+    if (stream->is_pipe()) {
+        // The search reads the disc's audio many times over.
+        std::fprintf(stderr,
+                     "%s: %s: not a regular file (--offsets reads the file more than once)\n",
+                     program_name, stream->path().c_str());
         return false;
     }
     if (stream->frames() != layout.audio_frames()) {
@@ -228,7 +245,7 @@ sum_settings parse_sum_options(int argc, char** argv) {
             case 'f':
                 if (!audio_format_named(optarg)) {
                     usage_error(std::string("unknown format \"") + optarg +
-                                "\" (wav, aiff, au, pcm or mcp)");
+                                "\" (wav, aiff, au, flac, pcm or mcp)");
                 }
                 settings.format = optarg;
                 break;

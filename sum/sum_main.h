@@ -7,7 +7,7 @@
 struct sum_settings {
     std::string device_path = "/dev/cd0c";
     std::string format;      // -f: the files' format; empty: by their headers
-    int first_track = 1;     // -t: the track of the first file
+    int first_track = 0;     // -t: the track of the first file; 0: the first audio track
     std::string entry_path;  // -a, --accuraterip: the database entry
     bool offsets = false;    // --offsets: the one file is the whole disc
     std::vector<std::string> files;

@@ -2,17 +2,22 @@
 // command line, held against the independent computation in
 // independent_sums.py.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <sstream>
+#include <thread>
 
 #include "common/test_support.h"
 #include "sum/accuraterip.h"
 #include "sum/sum_test_util.h"
-#include "tools/disc_builder.h"
+#include "image/disc_builder.h"
 
 namespace fs = std::filesystem;
 
@@ -47,7 +52,7 @@ class vorkasum_on_disc : public ::testing::Test {
     void SetUp() override { build(false); }
 
     std::string track_audio(int track) const {
-        return pattern_audio(disc.starts[track - 1], track_sectors[track - 1]);
+        return pattern_audio(disc.starts[track - 1], track_sectors[track - first_audio]);
     }
     std::string path(const std::string& name) const { return dir / name; }
 
@@ -70,11 +75,13 @@ class vorkasum_on_disc : public ::testing::Test {
     // What the independent computation prints for this disc and, with the
     // files given, their tracks (raw little-endian copies under the same
     // names in a folder of their own).
-    std::string independent(const std::vector<std::string>& files) {
+    std::string independent(const std::vector<std::string>& files, const char* kind = nullptr) {
         // Debian's python3, which .ci/run installs.
         std::vector<std::string> args = {"/usr/bin/python3",
                                          source_path("sum/independent_sums.py")};
-        if (disc.starts.size() == 4) {
+        if (kind != nullptr) {
+            args.push_back(kind);
+        } else if (disc.starts.size() == 4) {
             args.push_back("--enhanced");
         }
         for (std::uint32_t start : disc.starts) {
@@ -85,7 +92,7 @@ class vorkasum_on_disc : public ::testing::Test {
         fs::create_directory(dir / "raw");
         for (std::size_t i = 0; i < files.size(); ++i) {
             const std::string raw = (dir / "raw" / fs::path(files[i]).filename()).string();
-            write_file(raw, track_audio(static_cast<int>(i) + 1));
+            write_file(raw, track_audio(static_cast<int>(i) + first_audio));
             args.push_back(raw);
         }
         const run_result run = run_program(args);
@@ -134,6 +141,7 @@ class vorkasum_on_disc : public ::testing::Test {
     temp_dir dir;
     built_disc disc;
     const std::uint32_t track_sectors[3] = {20, 30, 25};
+    int first_audio = 1;  // the track of track_sectors[0]
 };
 
 TEST_F(vorkasum_on_disc, prints_what_the_independent_computation_gives) {
@@ -175,8 +183,9 @@ TEST_F(vorkasum_on_disc, reads_raw_pcm_in_the_byte_order_given) {
     // Without -f a raw file is refused: it has no header to go by.
     const run_result run = vorkasum({path("track1.mcp")});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "vorkasum: " + path("track1.mcp") +
-                           ": not a WAV, AIFF or AU file (give -f pcm or -f mcp for raw PCM)\n");
+    EXPECT_EQ(run.err,
+              "vorkasum: " + path("track1.mcp") +
+                  ": not a WAV, AIFF, AU or FLAC file (give -f pcm or -f mcp for raw PCM)\n");
 }
 
 TEST_F(vorkasum_on_disc, reports_bad_files_and_still_sums_the_others) {
@@ -302,6 +311,216 @@ TEST_F(vorkasum_on_disc, checks_what_vorka_rips) {
     EXPECT_EQ(lines_of(run.out).back(), "offset +0 3 3 3");
 }
 
+// vorka's WAV files, and FLAC files that the flac tool makes of them.
+class vorkasum_on_flac : public vorkasum_on_disc {
+  protected:
+    void SetUp() override {
+        vorkasum_on_disc::SetUp();
+        write_file(home / ".vorkarc", read_file(source_path("config/vorkarc")));
+        const run_result rip = run_program(
+            {"vorka", "-q", "-d", disc.cue.string(), "-f", "wav", "-o", path("rip%02d.%s")},
+            {"HOME=" + home.path().string()});
+        ASSERT_EQ(rip.status, 0) << rip.err;
+        for (int track = 1; track <= 3; ++track) {
+            const std::string wav = path("rip0" + std::to_string(track) + ".wav");
+            wavs.push_back(wav);
+            flacs.push_back(path("rip0" + std::to_string(track) + ".flac"));
+            const run_result made =
+                run_program({"/usr/bin/flac", "--silent", "-8", "-o", flacs.back(), wav});
+            ASSERT_EQ(made.status, 0) << made.err;
+        }
+    }
+
+    // The track lines without their file names.
+    std::vector<std::string> sums_of(const std::vector<std::string>& files) {
+        std::vector<std::string> args = {"-a", write_entry()};
+        args.insert(args.end(), files.begin(), files.end());
+        const run_result run = vorkasum(args);
+        EXPECT_EQ(run.status, 0) << run.err;
+        std::vector<std::string> lines = lines_of(run.out);
+        for (std::string& line : lines) {
+            if (line.starts_with("track ")) {
+                line.resize(line.rfind(' '));
+            }
+        }
+        return lines;
+    }
+
+    temp_dir home;
+    std::vector<std::string> wavs;
+    std::vector<std::string> flacs;
+};
+
+TEST_F(vorkasum_on_flac, prints_the_same_sums_as_for_the_wav_files) {
+    const std::vector<std::string> from_wav = sums_of(wavs);
+    ASSERT_EQ(from_wav.size(), 10u);
+    EXPECT_EQ(sums_of(flacs), from_wav);
+    EXPECT_EQ(sums_of({wavs[0], flacs[1], wavs[2]}), from_wav);
+    const run_result forced = vorkasum({"-f", "FLAC", flacs[0]});
+    EXPECT_EQ(forced.status, 0) << forced.err;
+    EXPECT_EQ(lines_of(forced.out).back(), from_wav[4] + " " + flacs[0]);
+}
+
+TEST_F(vorkasum_on_flac, a_flac_file_whose_audio_does_not_match_its_md5_signature_fails) {
+    std::vector<std::uint8_t> bytes = read_bytes(flacs[1]);
+    ASSERT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "fLaC");
+    bytes[26] ^= 0x01;  // STREAMINFO's MD5 signature comes first in what the flac tool writes
+    write_file(flacs[1], std::string(bytes.begin(), bytes.end()));
+    const run_result run = vorkasum(flacs);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "vorkasum: " + flacs[1] +
+                           ": the decoded audio does not match the MD5 signature in the file's "
+                           "STREAMINFO\n");
+    const std::vector<std::string> lines = lines_of(run.out);
+    ASSERT_EQ(lines.size(), 6u) << run.out;  // no line for track 2
+    EXPECT_TRUE(lines[4].starts_with("track 1 ")) << lines[4];
+    EXPECT_TRUE(lines[5].starts_with("track 3 ")) << lines[5];
+}
+
+TEST_F(vorkasum_on_flac, refuses_flac_files_it_cannot_sum) {
+    // A track's FLAC with the other track's audio, CD audio of another
+    // shape, a cut file.
+    const run_result mono =
+        run_program({"/usr/bin/flac", "--silent", "-f", "--force-raw-format", "--endian=little",
+                     "--sign=signed", "--channels=1", "--bps=16", "--sample-rate=44100", "-o",
+                     path("mono.flac"), "-"},
+                    {}, wavs[0]);
+    ASSERT_EQ(mono.status, 0) << mono.err;
+    std::string cut = read_file(flacs[2]);
+    cut.resize(cut.size() / 2);
+    write_file(path("cut.flac"), cut);
+    const run_result run = vorkasum({flacs[1], path("mono.flac"), path("cut.flac")});
+    EXPECT_EQ(run.status, 1);
+    const std::vector<std::string> errors = lines_of(run.err);
+    ASSERT_EQ(errors.size(), 3u) << run.err;
+    EXPECT_EQ(errors[0], "vorkasum: " + flacs[1] + ": 17640 samples, but track 1 has 11760");
+    EXPECT_EQ(errors[1].substr(0, errors[1].find("FLAC of")),
+              "vorkasum: " + path("mono.flac") + ": not CD audio (44100 Hz, 16-bit, stereo PCM): ");
+    EXPECT_TRUE(errors[2].starts_with("vorkasum: " + path("cut.flac") + ": ")) << errors[2];
+    EXPECT_EQ(lines_of(run.out).size(), 4u) << run.out;  // the identifiers alone
+}
+
+// A FIFO, waited for as briefly as the documentation says; the run is
+// stopped by `timeout` if it ever hangs instead.
+class vorkasum_on_pipes : public vorkasum_on_disc {
+  protected:
+    run_result vorkasum_guarded(std::vector<std::string> args) {
+        args.insert(args.begin(),
+                    {"/usr/bin/timeout", "20", program_path("vorkasum"), "-d", disc.cue.string()});
+        return run_program(args);
+    }
+
+    // Writes `contents` into the FIFO once a reader has it open.
+    std::thread writer(const std::string& fifo, std::string contents) {
+        return std::thread([fifo, contents = std::move(contents)] {
+            // A reader that stops early leaves the write with EPIPE; the
+            // signal stays with this thread and goes with it.
+            sigset_t pipe_signal;
+            sigemptyset(&pipe_signal);
+            sigaddset(&pipe_signal, SIGPIPE);
+            pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
+            for (int tries = 0; tries < 2000; ++tries) {
+                const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+                if (fd >= 0) {
+                    ::fcntl(fd, F_SETFL, 0);
+                    (void)!::write(fd, contents.data(), contents.size());
+                    ::close(fd);
+                    return;
+                }
+                ::usleep(5000);
+            }
+        });
+    }
+
+    std::string fifo(const std::string& name) {
+        const std::string at = path(name);
+        EXPECT_EQ(::mkfifo(at.c_str(), 0600), 0);
+        return at;
+    }
+
+    // Runs a shell command line with vorkasum and vorka on its PATH.
+    run_result shell(const std::string& command) {
+        const std::string bin = fs::path(program_path("vorkasum")).parent_path().string();
+        return run_program({"/bin/bash", "-c", command},
+                           {"PATH=" + bin + ":/usr/bin:/bin", "HOME=" + dir.path().string()});
+    }
+};
+
+TEST_F(vorkasum_on_pipes, a_fifo_without_a_writer_reads_as_empty) {
+    const std::string track = fifo("track.wav");
+    const run_result run = vorkasum_guarded({track});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "vorkasum: " + track + ": nothing came through the pipe\n");
+    EXPECT_EQ(lines_of(run.out).size(), 4u) << run.out;
+
+    const std::string entry = fifo("entry.bin");
+    const run_result checked = vorkasum_guarded({"-a", entry, write_tracks({"wav"})[0]});
+    EXPECT_EQ(checked.status, 1);
+    EXPECT_EQ(checked.err, "vorkasum: " + entry + ": the AccurateRip entry is empty\n");
+}
+
+TEST_F(vorkasum_on_pipes, a_fifo_with_a_writer_is_read_to_its_end) {
+    const std::vector<std::string> files = write_tracks({"wav", "aiff", "pcm"});
+    const std::string from_files = vorkasum({"-f", "wav", files[0]}).out;
+    const std::string track = fifo("track.wav");
+    const std::string entry = fifo("entry.bin");
+    std::thread audio = writer(track, read_file(files[0]));
+    std::thread blocks = writer(entry, read_file(write_entry()));
+    const run_result run = vorkasum_guarded({"-a", entry, track});
+    audio.join();
+    blocks.join();
+    EXPECT_EQ(run.status, 0) << run.err;
+    const std::vector<std::string> lines = lines_of(run.out);
+    ASSERT_EQ(lines.size(), 6u) << run.out;
+    EXPECT_EQ(lines[4], lines_of(from_files)[4].substr(0, lines[4].size() - track.size()) + track);
+    EXPECT_EQ(lines[5], "verify 1 match 12 5");
+}
+
+TEST_F(vorkasum_on_pipes, what_vorka_writes_to_standard_output_is_checked_without_a_file) {
+    write_file(dir / ".vorkarc", read_file(source_path("config/vorkarc")));
+    const std::vector<std::string> from_files =
+        lines_of(vorkasum(write_tracks({"wav", "wav", "wav"})).out);
+    const std::string cue = disc.cue.string();
+    const std::string rip = "vorka -q -d " + cue + " -o - ";
+    run_result run =
+        shell("vorkasum -d " + cue + " -t 2 <(" + rip + "-t 2 -f wav) <(" + rip + "-t 3 -f au)");
+    EXPECT_EQ(run.status, 0) << run.err;
+    const std::vector<std::string> lines = lines_of(run.out);
+    ASSERT_EQ(lines.size(), 6u) << run.out;
+    ASSERT_EQ(from_files.size(), 7u);
+    const auto sums = [](const std::string& line) { return line.substr(0, line.rfind(' ')); };
+    EXPECT_EQ(sums(lines[4]), sums(from_files[5]));
+    EXPECT_EQ(sums(lines[5]), sums(from_files[6]));
+
+    // Raw PCM has no length but its end: too little, too much.
+    write_file(path("track3.pcm"), track_audio(3));
+    run = shell("vorkasum -d " + cue + " -f pcm -t 3 <(head -c 1000 " + path("track3.pcm") + ")");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.err.ends_with(": the stream ends after 250 of 14700 samples\n")) << run.err;
+    EXPECT_EQ(lines_of(run.out).size(), 4u) << run.out;
+    run = shell("vorkasum -d " + cue + " -f pcm -t 3 <(cat " + path("track3.pcm") + "; echo more)");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.err.ends_with(": the stream goes on after 14700 samples\n")) << run.err;
+    EXPECT_EQ(lines_of(run.out).size(), 4u) << run.out;
+}
+
+TEST_F(vorkasum_on_pipes, the_offset_search_needs_a_regular_file_and_devices_stay_refused) {
+    const std::string disc_stream = fifo("disc.wav");
+    std::thread audio = writer(disc_stream, as_format("wav", pattern_audio(0, 75)));
+    const run_result run = vorkasum_guarded({"-a", write_entry(), "--offsets", disc_stream});
+    audio.join();
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "vorkasum: " + disc_stream +
+                           ": not a regular file (--offsets reads the file more than once)\n");
+    for (const std::string& device : {std::string("/dev/zero"), dir.path().string()}) {
+        const run_result refused = vorkasum_guarded({device});
+        EXPECT_EQ(refused.status, 1);
+        EXPECT_EQ(refused.err, "vorkasum: " + device + ": not a regular file\n");
+    }
+    const run_result entry = vorkasum_guarded({"-a", "/dev/zero", path("a.wav")});
+    EXPECT_EQ(entry.err, "vorkasum: /dev/zero: not a regular file\n");
+}
+
 TEST_F(vorkasum_on_disc, sends_only_read_toc) {
     const std::string log = path("scsi.log");
     const run_result run = vorkasum({}, {"VORKA_SCSI_LOG=" + log});
@@ -311,15 +530,48 @@ TEST_F(vorkasum_on_disc, sends_only_read_toc) {
 
 TEST_F(vorkasum_on_disc, refuses_a_disc_without_these_identifiers) {
     disc_spec spec;
-    spec.name = "mixed";
-    spec.tracks = {{.mode = track_mode::mode1_2352, .sectors = 30}, {.sectors = 30}};
-    const built_disc mixed = build_disc(dir.path(), spec);
-    const run_result run = run_program({"vorkasum", "-d", mixed.cue.string()});
+    spec.name = "between";
+    spec.tracks = {
+        {.sectors = 30}, {.mode = track_mode::mode1_2352, .sectors = 30}, {.sectors = 30}};
+    const built_disc between = build_disc(dir.path(), spec);
+    const run_result run = run_program({"vorkasum", "-d", between.cue.string()});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "vorkasum: " + mixed.cue.string() +
-                           ": track 1 is a data track: only audio CDs and enhanced CDs (audio "
-                           "tracks, then one data track) have these identifiers\n");
+    EXPECT_EQ(run.err, "vorkasum: " + between.cue.string() +
+                           ": track 2 is a data track between audio tracks: only audio CDs, "
+                           "enhanced CDs (audio tracks, then one data track) and mixed-mode CDs "
+                           "(one data track, then audio tracks) have these identifiers\n");
     EXPECT_EQ(run.out, "");
+}
+
+// A mixed-mode CD: the data track, then the three audio tracks of the
+// fixture, the first after a 2-second pregap.  The files are tracks 2 to 4
+// without -t; track 1 is refused.
+TEST_F(vorkasum_on_disc, sums_a_mixed_mode_cd) {
+    disc_spec spec;
+    spec.name = "mixed";
+    spec.tracks = {{.mode = track_mode::mode1_2352, .sectors = 40},
+                   {.sectors = 20, .pregap = 150},
+                   {.sectors = 30},
+                   {.sectors = 25}};
+    disc = build_disc(dir.path(), spec);
+    first_audio = 2;
+    std::vector<std::string> files;
+    for (int track = 2; track <= 4; ++track) {
+        files.push_back(path("mixed" + std::to_string(track) + ".wav"));
+        write_file(files.back(), as_format("wav", track_audio(track)));
+    }
+    const std::string expected = independent(files, "--mixed");
+    // Tracks at 0, 190, 210 and 240, lead-out 265: id1 = 190 + 210 + 240 +
+    // 265, id2 = 190 * 1 + 210 * 2 + 240 * 3 + 265 * 4.
+    EXPECT_EQ(lines_of(expected)[2], "accuraterip 003-00000389-00000956-0f000304");
+    EXPECT_EQ(lines_of(expected)[4].substr(0, 7), "track 2");
+    run_result run = vorkasum(files);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, expected);
+    EXPECT_EQ(vorkasum({"-t", "2", files[0], files[1], files[2]}).out, expected);
+    run = vorkasum({"-t", "1", files[0]});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "vorkasum: track 1 is a data track; the audio tracks are 2 to 4\n");
 }
 
 TEST(vorkasum, command_line_mistakes_print_the_usage) {
@@ -332,8 +584,8 @@ TEST(vorkasum, command_line_mistakes_print_the_usage) {
         {{"vorkasum", "-x"}, "vorkasum: unknown option -x\n", 1},
         {{"vorkasum", "--bogus"}, "vorkasum: unknown option --bogus\n", 1},
         {{"vorkasum", "-d"}, "vorkasum: option -d needs an argument\n", 1},
-        {{"vorkasum", "-f", "flac", "a"},
-         "vorkasum: unknown format \"flac\" (wav, aiff, au, pcm or mcp)\n",
+        {{"vorkasum", "-f", "ogg", "a"},
+         "vorkasum: unknown format \"ogg\" (wav, aiff, au, flac, pcm or mcp)\n",
          1},
         {{"vorkasum", "-t", "0", "a"},
          "vorkasum: -t needs a track number from 1 to 99, not \"0\"\n",

@@ -36,6 +36,12 @@ inline track_table make_table(std::initializer_list<std::int64_t> starts, std::i
     return table;
 }
 
+// The same table with track 1 a data track: a mixed-mode CD.
+inline track_table with_data_first(track_table table) {
+    table.track_type[0] = 0x14 | 0x01;
+    return table;
+}
+
 inline disc_layout layout_of(const track_table& table) {
     disc_layout layout;
     std::string error;

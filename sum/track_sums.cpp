@@ -21,7 +21,7 @@ void frame_values(const std::uint8_t* bytes, std::size_t count, std::uint32_t* v
     }
 }
 
-bool sum_track(const audio_file& file, counted_positions counted, track_sums& sums) {
+bool sum_track(audio_file& file, counted_positions counted, track_sums& sums) {
     // The values are read in place on a little-endian machine.
     const auto block = std::make_unique_for_overwrite<std::uint32_t[]>(block_frames);
     auto* const bytes = reinterpret_cast<std::uint8_t*>(block.get());

@@ -17,7 +17,7 @@ inline constexpr std::size_t block_frames = 256 * 1024;  // 1 MiB
 
 // The sums of a whole file in one pass.  A read failure is printed and
 // gives false.
-bool sum_track(const audio_file& file, counted_positions counted, track_sums& sums);
+bool sum_track(audio_file& file, counted_positions counted, track_sums& sums);
 
 // The frames of a block as the 32-bit values the checksums weigh.
 void frame_values(const std::uint8_t* bytes, std::size_t count, std::uint32_t* values);

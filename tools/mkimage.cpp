@@ -6,7 +6,7 @@
 
 #include "common/exit.h"
 #include "common/program_name.h"
-#include "tools/disc_builder.h"
+#include "image/disc_builder.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include "common/test_support.h"
 #include "image/emulated_drive.h"
-#include "tools/disc_builder.h"
+#include "image/disc_builder.h"
 #include "tools/tcmu_layout.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "tools/disc_builder.h"
+#include "image/disc_builder.h"
 
 #include <array>
 #include <cmath>

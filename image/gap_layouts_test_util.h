@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "common/test_support.h"
-#include "tools/disc_builder.h"
+#include "image/disc_builder.h"
 
 // Hidden audio before track 1 (200 sectors: track 1 starts at 200), pregaps
 // of 75 and 150 sectors before tracks 2 and 3, and a last file that ends
