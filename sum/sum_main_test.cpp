@@ -309,6 +309,13 @@ TEST_F(vorkasum_on_disc, checks_what_vorka_rips) {
     run = vorkasum({"-a", entry, "--offsets", path("disc.au")});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(lines_of(run.out).back(), "offset +0 3 3 3");
+    // A FLAC file of the disc is searched by seeking in it.
+    rip = run_program({"vorka", "-q", "-d", disc.cue.string(), "-f", "flac", "-o", path("disc.%s")},
+                      environment);
+    ASSERT_EQ(rip.status, 0) << rip.err;
+    run = vorkasum({"-a", entry, "--offsets", path("disc.flac")});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(lines_of(run.out).back(), "offset +0 3 3 3");
 }
 
 // vorka's WAV files, and FLAC files that the flac tool makes of them.
@@ -359,6 +366,22 @@ TEST_F(vorkasum_on_flac, prints_the_same_sums_as_for_the_wav_files) {
     const run_result forced = vorkasum({"-f", "FLAC", flacs[0]});
     EXPECT_EQ(forced.status, 0) << forced.err;
     EXPECT_EQ(lines_of(forced.out).back(), from_wav[4] + " " + flacs[0]);
+
+    // vorka's own FLAC files, and its FLAC stream on standard output (no
+    // MD5 signature) through a pipe.
+    const std::vector<std::string> environment = {"HOME=" + home.path().string()};
+    const run_result rip = run_program(
+        {"vorka", "-q", "-d", disc.cue.string(), "-f", "flac", "-o", path("own%02d.%s")},
+        environment);
+    ASSERT_EQ(rip.status, 0) << rip.err;
+    EXPECT_EQ(sums_of({path("own01.flac"), path("own02.flac"), path("own03.flac")}), from_wav);
+    const run_result piped = run_program(
+        {"/bin/bash", "-c",
+         program_path("vorkasum") + " -d " + disc.cue.string() + " -t 3 <(" +
+             program_path("vorka") + " -q -d " + disc.cue.string() + " -t 3 -f flac -o -)"},
+        environment);
+    EXPECT_EQ(piped.status, 0) << piped.err;
+    EXPECT_EQ(lines_of(piped.out).back(), from_wav[8] + " /dev/fd/63");
 }
 
 TEST_F(vorkasum_on_flac, a_flac_file_whose_audio_does_not_match_its_md5_signature_fails) {
