@@ -2,10 +2,8 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <linux/magic.h>
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/vfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,7 +16,12 @@
 #include <string>
 #include <thread>
 
-#include "common/test_support.h"
+#ifdef __linux__
+#include <linux/magic.h>
+#include <sys/vfs.h>
+#endif
+
+#include "common/common_test_util.h"
 
 namespace {
 
@@ -35,9 +38,7 @@ pid_t start_fade(const std::string& path) {
     if (::pipe(report) != 0) {
         return -1;
     }
-    const std::string program = program_path("vorkfade");
-    const pid_t pid = ::fork();
-    if (pid == 0) {
+    const pid_t pid = start_program({"vorkfade", "0", "-1", path}, [&] {
         // Whatever the test runner inherited, the child meets these signals
         // with their default action, and a SIGQUIT leaves no core file.
         sigset_t all;
@@ -53,9 +54,7 @@ pid_t start_fade(const std::string& path) {
         ::dup2(report[1], 1);
         ::dup2(null, 2);
         ::close(report[0]);
-        ::execl(program.c_str(), "vorkfade", "0", "-1", path.c_str(), nullptr);
-        ::_exit(127);
-    }
+    });
     ::close(report[1]);
     // The report has five lines and is flushed before the first block.
     int lines = 0;
@@ -67,23 +66,18 @@ pid_t start_fade(const std::string& path) {
     return pid;
 }
 
-int wait_for(pid_t pid) {
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-    }
-    return status;
-}
-
 // tmpfs copies a write into the file one page at a time and stops between
 // pages when a fatal signal is pending, so that a signal in the middle of a
 // block's write cuts it short there; file systems with large folios tear a
 // write less often.  The test runs where tearing is easiest to provoke.
 std::filesystem::path tearable_folder() {
+#ifdef __linux__
     struct statfs info;
     if (::statfs("/dev/shm", &info) == 0 && info.f_type == TMPFS_MAGIC &&
         ::access("/dev/shm", W_OK) == 0) {
         return "/dev/shm";
     }
+#endif
     const char* base = std::getenv("TMPDIR");
     return base != nullptr && *base != '\0' ? base : "/tmp";
 }
@@ -139,7 +133,7 @@ TEST(fade_region, an_interrupt_leaves_whole_blocks_faded_and_the_rest_untouched)
         const pid_t whole = start_fade(faded_path);
         ASSERT_GT(whole, 0);
         const auto started = steady_clock::now();
-        const int whole_status = wait_for(whole);
+        const int whole_status = wait_for_child(whole);
         fade_time = std::min(
             fade_time, std::chrono::duration_cast<microseconds>(steady_clock::now() - started));
         ASSERT_TRUE(WIFEXITED(whole_status) && WEXITSTATUS(whole_status) == 0) << whole_status;
@@ -157,7 +151,7 @@ TEST(fade_region, an_interrupt_leaves_whole_blocks_faded_and_the_rest_untouched)
         ASSERT_GT(pid, 0);
         std::this_thread::sleep_for(microseconds(delay(random)));
         ::kill(pid, signal);
-        const int status = wait_for(pid);
+        const int status = wait_for_child(pid);
         const std::string after = contents_of(path, before.size());
         ASSERT_EQ(after.size(), before.size());
         ASSERT_EQ(torn_block(after, before, faded), -1) << strsignal(signal) << ", run " << run;

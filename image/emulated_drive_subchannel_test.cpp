@@ -10,11 +10,11 @@
 #include <set>
 #include <string>
 
-#include "common/test_support.h"
+#include "common/common_test_util.h"
+#include "image/disc_builder.h"
 #include "image/emulated_drive.h"
 #include "image/read_cd_fields_test_util.h"
 #include "image/subchannel.h"
-#include "image/disc_builder.h"
 
 namespace {
 

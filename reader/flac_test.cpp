@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "reader/end_to_end_fixture.h"
+#include "reader/end_to_end_test_util.h"
 
 namespace {
 

@@ -40,6 +40,11 @@ void store_value(const option_variable& variable, reader_settings& settings, int
     }
 }
 
+int note_device_given(reader_settings& settings, const char*) {
+    settings.device_given = true;
+    return 0;
+}
+
 int result_without_variable(const option_entry& row) {
     return row.value != 0 ? row.value : row.short_name;
 }
@@ -50,7 +55,7 @@ const option_entry option_table[16] = {
     {'t', "track", 3, nullptr, &S::track_list, 0},
     {'o', "output", 3, nullptr, &S::output_name, 0},
     {'f', "format", 3, select_format, {}, 0},
-    {'d', "device", 3, nullptr, &S::device_path, 0},
+    {'d', "device", 3, note_device_given, &S::device_path, 0},
     {'s', "start", 1, nullptr, &S::start_sector, 0},
     {'e', "end", 1, nullptr, &S::end_sector, 0},
     {'k', "kbps", 1, nullptr, &S::kbps, 0},

@@ -13,6 +13,7 @@ struct reader_settings {
     std::string output_name = "track%02d.%s";  // replaced by its expansion at the start of the run
     const format_entry* selected_format = &output_formats[0];
     std::string device_path = "/dev/cd0c";
+    bool device_given = false;       // -d was given; otherwise the system's CD drive may stand in
     std::int32_t start_sector = -1;  // -1: not given
     // -1: not given.  Widened to 64 bits so that the exclusive bound made
     // from the largest 32-bit sector number stays correct.

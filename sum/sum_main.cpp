@@ -231,6 +231,7 @@ sum_settings parse_sum_options(int argc, char** argv) {
     };
     sum_settings settings;
     bool track_given = false;
+    bool device_given = false;
     opterr = 0;  // the messages below name the program as every other message does
     optind = 0;  // a fresh scan, also when a test parses twice
     for (;;) {
@@ -241,6 +242,7 @@ sum_settings parse_sum_options(int argc, char** argv) {
         switch (option) {
             case 'd':
                 settings.device_path = optarg;
+                device_given = true;
                 break;
             case 'f':
                 if (!audio_format_named(optarg)) {
@@ -278,6 +280,9 @@ sum_settings parse_sum_options(int argc, char** argv) {
     }
     if (!settings.entry_path.empty() && settings.files.empty()) {
         usage_error("-a needs the files of the tracks to check");
+    }
+    if (!device_given) {
+        settings.device_path = default_drive_path(settings.device_path);
     }
     return settings;
 }
