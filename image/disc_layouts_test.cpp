@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "common/test_support.h"
+#include "common/common_test_util.h"
 #include "image/disc_image.h"
 #include "image/gap_layouts_test_util.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "common/test_support.h"
+#include "common/common_test_util.h"
 #include "image/disc_builder.h"
 
 // Hidden audio before track 1 (200 sectors: track 1 starts at 200), pregaps

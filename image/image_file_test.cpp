@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "common/test_support.h"
+#include "common/common_test_util.h"
 #include "image/disc_image.h"
 #include "image/flac_test_util.h"
 #include "image/test_audio.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "common/test_support.h"
+#include "common/common_test_util.h"
 #include "image/gap_layouts_test_util.h"
 
 namespace {
