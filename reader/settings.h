@@ -21,6 +21,9 @@ struct reader_settings {
     std::int32_t kbps = 128;
     std::int32_t read_size = -1;  // 0 or less: the drive entry's value
     std::int32_t overlap = -1;    // -1: not given
+    // Samples; the drive entry's value unless -O gives one.
+    std::int32_t read_offset = 0;
+    std::int32_t read_offset_given = 0;
     std::int32_t index_only = 0;
     std::int32_t reset_drive = 0;
     std::int32_t quiet = 0;

@@ -83,6 +83,7 @@ disc_layout read_disc_layout(const std::string& device_path) {
     scsi_command(*device, read_toc_cdb(), toc_response_bytes, data_direction::in);
     track_table table;
     parse_track_table(device->transfer_buffer.data(), table);
+    read_audio_session_end(*device, table);
     scsi_close(*device);
     disc_layout layout;
     std::string error;
