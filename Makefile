@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX ?= /usr/local
 SYSCONFDIR ?= $(PREFIX)/etc
 
-.PHONY: all build test asan fuzz demo kernel-test release install uninstall package clean
+.PHONY: all build test asan fuzz demo kernel-test freebsd-check release install uninstall package clean
 
 all: build
 
@@ -48,6 +48,12 @@ demo:
 # image through vorka-tcmu as /dev/sr0 and /dev/sg0 (needs root and apt-get).
 kernel-test:
 	tests/kernel/run.sh
+
+# Every source of the product compiled for FreeBSD 14 against FreeBSD's own
+# headers (../shared/freebsd), linking nothing; says so and passes when they
+# are not there.
+freebsd-check:
+	JOBS=$(JOBS) tools/freebsd-check.sh
 
 release:
 	cmake --preset release -DCMAKE_INSTALL_PREFIX=$(PREFIX) \

@@ -9,8 +9,8 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "read digital audio from CDs and CUE/BIN images; fade raw PCM; check rips")
 set(CPACK_PACKAGE_DESCRIPTION
     "vorka reads the audio tracks of a CD, or of a CUE/BIN disc image, through
-the SCSI pass-through and writes them as raw PCM, WAV, AIFF or AU, one file
-per track or one stream to a file or standard output.  Drive quirks come
+the SCSI pass-through and writes them as raw PCM, WAV, AIFF, AU or FLAC,
+one file per track or one stream to a file or standard output.  Drive quirks come
 from a configuration file matched against the drive's identity.
 vorkfade puts an exact fade-in or fade-out into a raw PCM file in place.
 vorkasum prints the freedb, MusicBrainz and AccurateRip IDs of a disc and the

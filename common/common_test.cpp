@@ -11,9 +11,9 @@
 #include <string>
 
 #include "common/blanks.h"
+#include "common/common_test_util.h"
 #include "common/exit.h"
 #include "common/program_name.h"
-#include "common/test_support.h"
 #include "common/write_all.h"
 
 TEST(program_name, is_the_text_after_the_last_slash) {

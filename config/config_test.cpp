@@ -7,8 +7,8 @@
 #include <functional>
 #include <string>
 
+#include "common/common_test_util.h"
 #include "common/program_name.h"
-#include "common/test_support.h"
 
 namespace {
 

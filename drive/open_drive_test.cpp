@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "common/common_test_util.h"
 #include "common/program_name.h"
-#include "common/test_support.h"
 
 namespace {
 

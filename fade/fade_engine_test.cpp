@@ -18,7 +18,7 @@
 #include <string>
 #include <thread>
 
-#include "common/test_support.h"
+#include "common/common_test_util.h"
 
 namespace {
 
@@ -35,9 +35,7 @@ pid_t start_fade(const std::string& path) {
     if (::pipe(report) != 0) {
         return -1;
     }
-    const std::string program = program_path("vorkfade");
-    const pid_t pid = ::fork();
-    if (pid == 0) {
+    const pid_t pid = start_program({"vorkfade", "0", "-1", path}, [&] {
         // Whatever the test runner inherited, the child meets these signals
         // with their default action, and a SIGQUIT leaves no core file.
         sigset_t all;
@@ -53,9 +51,7 @@ pid_t start_fade(const std::string& path) {
         ::dup2(report[1], 1);
         ::dup2(null, 2);
         ::close(report[0]);
-        ::execl(program.c_str(), "vorkfade", "0", "-1", path.c_str(), nullptr);
-        ::_exit(127);
-    }
+    });
     ::close(report[1]);
     // The report has five lines and is flushed before the first block.
     int lines = 0;
@@ -65,13 +61,6 @@ pid_t start_fade(const std::string& path) {
     }
     ::close(report[0]);
     return pid;
-}
-
-int wait_for(pid_t pid) {
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-    }
-    return status;
 }
 
 // tmpfs copies a write into the file one page at a time and stops between
@@ -139,7 +128,7 @@ TEST(fade_region, an_interrupt_leaves_whole_blocks_faded_and_the_rest_untouched)
         const pid_t whole = start_fade(faded_path);
         ASSERT_GT(whole, 0);
         const auto started = steady_clock::now();
-        const int whole_status = wait_for(whole);
+        const int whole_status = wait_for_child(whole);
         fade_time = std::min(
             fade_time, std::chrono::duration_cast<microseconds>(steady_clock::now() - started));
         ASSERT_TRUE(WIFEXITED(whole_status) && WEXITSTATUS(whole_status) == 0) << whole_status;
@@ -157,7 +146,7 @@ TEST(fade_region, an_interrupt_leaves_whole_blocks_faded_and_the_rest_untouched)
         ASSERT_GT(pid, 0);
         std::this_thread::sleep_for(microseconds(delay(random)));
         ::kill(pid, signal);
-        const int status = wait_for(pid);
+        const int status = wait_for_child(pid);
         const std::string after = contents_of(path, before.size());
         ASSERT_EQ(after.size(), before.size());
         ASSERT_EQ(torn_block(after, before, faded), -1) << strsignal(signal) << ", run " << run;

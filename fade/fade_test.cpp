@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "common/common_test_util.h"
 #include "common/program_name.h"
-#include "common/test_support.h"
 #include "fade/fade_engine.h"
 #include "fade/fade_main.h"
 #include "fade/gain_steps.h"

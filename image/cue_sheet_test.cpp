@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <functional>
 
-#include "common/test_support.h"
+#include "common/common_test_util.h"
 #include "image/disc_image.h"
 
 namespace {

@@ -31,6 +31,7 @@ enum opcode : std::uint8_t {
     op_read_track_information = 0x52,
     op_mode_select10 = 0x55,
     op_mode_sense10 = 0x5a,
+    op_set_cd_speed = 0xbb,
     op_read_cd = 0xbe,
     op_read_cdda_nec = 0xd4,
     op_read_cdda = 0xd8,
@@ -87,6 +88,7 @@ constexpr command_shape probe_command_shapes[] = {
     {op_get_event_status, 10, data_direction::in},
     {op_read_disc_information, 10, data_direction::in},
     {op_read_track_information, 10, data_direction::in},
+    {op_set_cd_speed, 12, data_direction::none},
 };
 
 const command_shape* shape_of(std::uint8_t opcode) {
@@ -114,6 +116,18 @@ scsi_outcome wrong_transfer_length() {
     outcome.what = scsi_outcome::kind::failed;
     outcome.status = sg_status_short_transfer;
     return outcome;
+}
+
+// ILLEGAL MODE FOR THIS TRACK for a read that reaches a sector of the other
+// kind, which the information field names, as drives do: the kernel keeps
+// the sectors before it (a data track's read-ahead runs into the audio).
+scsi_outcome illegal_mode(const disc_image& image, std::uint32_t lba, std::uint32_t count,
+                          bool audio_wanted) {
+    std::uint32_t first = lba;
+    while (first + 1 < lba + count && (image.mode_at(first) == track_mode::audio) == audio_wanted) {
+        ++first;
+    }
+    return check_condition(sense_key_illegal_request, asc_illegal_mode_for_track, 0, first);
 }
 
 }  // namespace
@@ -236,7 +250,8 @@ scsi_outcome emulated_drive::send(const scsi_request& request) {
             return read_track_information(request);
         default:
             // TEST UNIT READY: the image is always loaded; PREVENT ALLOW
-            // MEDIUM REMOVAL: there is no tray to lock.
+            // MEDIUM REMOVAL: there is no tray to lock; SET CD SPEED: an
+            // image reads as fast as it can at any speed asked for.
             return completed();
     }
 }
@@ -412,7 +427,7 @@ scsi_outcome emulated_drive::read10(const scsi_request& request) {
     }
     if (block_length_ == user_data_bytes) {
         if (!image_->all_data(lba, count)) {
-            return illegal_request(asc_illegal_mode_for_track);
+            return illegal_mode(*image_, lba, count, false);
         }
         if (!image_->read_user_data(lba, count, request.data.data())) {
             return check_condition(sense_key_medium_error, asc_unrecovered_read_error, 0, lba);
@@ -471,7 +486,8 @@ scsi_outcome emulated_drive::read_cd_fields(const scsi_request& request, std::ui
         const sector_kind kind =
             kind_of_sector(lba + i, sectors_.data() + std::size_t{i} * raw_sector_bytes);
         if (expected_type != read_cd_type_any && static_cast<std::uint8_t>(kind) != expected_type) {
-            return illegal_request(asc_illegal_mode_for_track);
+            return check_condition(sense_key_illegal_request, asc_illegal_mode_for_track, 0,
+                                   lba + i);
         }
         const std::optional<sector_span> span = selected_main_channel(fields, kind);
         if (!span) {
@@ -531,7 +547,7 @@ scsi_outcome emulated_drive::read_cdda(const scsi_request& request, std::uint32_
         return range;
     }
     if (!image_->all_audio(lba, count)) {
-        return illegal_request(asc_illegal_mode_for_track);
+        return illegal_mode(*image_, lba, count, true);
     }
     if (request.data.size() != std::size_t{count} * raw_sector_bytes) {
         return wrong_transfer_length();

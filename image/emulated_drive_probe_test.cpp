@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "common/test_support.h"
-#include "image/emulated_drive.h"
+#include "common/common_test_util.h"
 #include "image/disc_builder.h"
+#include "image/emulated_drive.h"
 
 namespace {
 

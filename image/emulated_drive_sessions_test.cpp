@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "common/test_support.h"
+#include "common/common_test_util.h"
+#include "image/disc_builder.h"
 #include "image/emulated_drive.h"
 #include "image/test_audio.h"
-#include "image/disc_builder.h"
 
 namespace {
 

@@ -10,11 +10,11 @@
 #include <set>
 #include <string>
 
-#include "common/test_support.h"
+#include "common/common_test_util.h"
+#include "image/disc_builder.h"
 #include "image/emulated_drive.h"
 #include "image/read_cd_fields_test_util.h"
 #include "image/subchannel.h"
-#include "image/disc_builder.h"
 
 namespace {
 
@@ -272,6 +272,41 @@ TEST_F(subchannel_test, read_cd_refuses_sectors_of_another_type) {
     }
     // A run from audio into data asked for as CD-DA is refused whole.
     EXPECT_EQ(sense_of(send(*drive, read_cd(779, 2, 1, 0x10, 2), 2 * 2368).outcome), illegal_mode);
+}
+
+// A read that runs from one kind of sector into the other names the first
+// sector it cannot read in the information field, as drives do: the kernel
+// keeps what comes before it when a data track's read-ahead runs into the
+// audio after it.
+TEST(illegal_mode, names_the_first_sector_of_the_other_kind) {
+    temp_dir dir;
+    const built_disc disc =
+        build_disc(dir.path(), {.tracks = {{.mode = track_mode::mode1_2048, .sectors = 50},
+                                           {.sectors = 30, .new_file = true}}});
+    passthrough_open_result opened = open_emulated_drive(disc.cue.string());
+    ASSERT_NE(opened.device, nullptr) << opened.error;
+    passthrough& drive = *opened.device;
+    const struct {
+        bytes cdb;
+        std::size_t length;
+        std::uint32_t first;
+    } rows[] = {
+        {{0x28, 0, 0, 0, 0, 45, 0, 0, 10, 0}, 10 * 2048, 50},
+        {read_cd(48, 4, 2, 0x10, 0), 2 * 2048 + 2 * 2352, 50},
+        {read_cd(48, 4, 1, 0x10, 0), 4 * 2352, 48},
+        {{0xd8, 0, 0, 0, 0, 49, 0, 0, 0, 2, 0, 0}, 2 * 2352, 49},
+    };
+    for (const auto& r : rows) {
+        const scsi_outcome outcome = send(drive, r.cdb, r.length).outcome;
+        EXPECT_EQ(sense_of(outcome), illegal_mode);
+        EXPECT_EQ(outcome.sense[0], 0xf0);  // the information field is valid
+        EXPECT_EQ(outcome.sense[3] << 24 | outcome.sense[4] << 16 | outcome.sense[5] << 8 |
+                      outcome.sense[6],
+                  int(r.first));
+    }
+    // SET CD SPEED: any speed will do.
+    EXPECT_EQ(send(drive, {0xbb, 0, 0xff, 0xff, 0xff, 0xff, 0, 0, 0, 0, 0, 0}, 0).outcome.what,
+              scsi_outcome::kind::completed);
 }
 
 // CRC-16 with x^16 + x^12 + x^5 + 1, from zero, inverted: its check value

@@ -7,12 +7,12 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "common/common_test_util.h"
 #include "common/program_name.h"
-#include "common/test_support.h"
+#include "image/disc_builder.h"
 #include "image/test_audio.h"
 #include "scsi/channel.h"
 #include "scsi/passthrough/sense.h"
-#include "image/disc_builder.h"
 
 namespace {
 

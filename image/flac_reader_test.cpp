@@ -8,7 +8,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "common/test_support.h"
+#include "common/common_test_util.h"
 #include "image/flac_test_util.h"
 #include "image/test_audio.h"
 

@@ -341,7 +341,8 @@ void flac_stream::hand_over() {
     for (;;) {
         if (encoding_failed_ || failure_) {
             lock.unlock();
-            check_encoder();
+            check_encoder();  // throws
+            lock.lock();
         }
         if (!encoded_.empty()) {
             lock.unlock();

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "common/common_test_util.h"
 #include "common/exit.h"
 #include "common/program_name.h"
-#include "common/test_support.h"
 #include "output/format.h"
 #include "output/headers.h"
 #include "output/listing.h"

@@ -12,7 +12,7 @@
 #include "common/program_name.h"
 #include "image/emulated_drive.h"
 #include "output/headers.h"
-#include "reader/end_to_end_fixture.h"
+#include "reader/end_to_end_test_util.h"
 #include "reader/extraction.h"
 
 namespace {
@@ -190,8 +190,7 @@ struct fifo_run {
 fifo_run start_into_fifo(const std::vector<std::string>& argv,
                          const std::vector<std::string>& environment, int ignored_signal = 0) {
     fifo_run run;
-    run.pid = ::fork();
-    if (run.pid == 0) {
+    run.pid = start_program(argv, [&] {
         if (ignored_signal != 0) {
             ::signal(ignored_signal, SIG_IGN);  // as nohup or a background job
         }
@@ -201,14 +200,7 @@ fifo_run start_into_fifo(const std::vector<std::string>& argv,
         const int null = ::open("/dev/null", O_RDWR);
         ::dup2(null, 0);
         ::dup2(null, 2);
-        std::vector<char*> args;
-        for (const std::string& arg : argv) {
-            args.push_back(const_cast<char*>(arg.c_str()));
-        }
-        args.push_back(nullptr);
-        ::execv(args[0], args.data());
-        ::_exit(127);
-    }
+    });
     return run;
 }
 

@@ -4,10 +4,10 @@
 
 #include <cstring>
 
+#include "common/common_test_util.h"
 #include "common/program_name.h"
-#include "common/test_support.h"
 #include "reader/drive_identity.h"
-#include "scsi/passthrough/scripted_passthrough.h"
+#include "scsi/passthrough/scripted_passthrough_test_util.h"
 #include "scsi/sense_text.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "output/headers.h"
-#include "reader/end_to_end_fixture.h"
+#include "reader/end_to_end_test_util.h"
 
 namespace {
 
@@ -273,25 +273,13 @@ int status_with_stderr_on_broken_pipe(const std::vector<std::string>& argv,
         return -1;
     }
     ::close(ends[0]);
-    std::fflush(nullptr);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
+    const pid_t pid = start_program(argv, [&] {
         ::signal(SIGPIPE, SIG_IGN);
         ::dup2(ends[1], 2);
         ::setenv("HOME", home.c_str(), 1);
-        std::vector<char*> args;
-        for (const std::string& arg : argv) {
-            args.push_back(const_cast<char*>(arg.c_str()));
-        }
-        args.push_back(nullptr);
-        ::execv(args[0], args.data());
-        ::_exit(127);
-    }
+    });
     ::close(ends[1]);
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return shell_status(wait_for_child(pid));
 }
 
 // For -i the listing is the product: a listing that went nowhere is a

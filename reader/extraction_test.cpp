@@ -5,10 +5,10 @@
 
 #include <memory>
 
+#include "common/common_test_util.h"
 #include "common/program_name.h"
-#include "common/test_support.h"
 #include "output/headers.h"
-#include "scsi/passthrough/scripted_passthrough.h"
+#include "scsi/passthrough/scripted_passthrough_test_util.h"
 #include "scsi/sense_text.h"
 
 namespace {

@@ -9,8 +9,8 @@
 // knows of the disc; nothing is made up.
 
 // Every file's: the disc's MusicBrainz ID and its AccurateRip disc ID line,
-// as vorkasum prints them.  A disc that has no such IDs (its first track is
-// a data track, or a data track stands between audio tracks) gets none.
+// as vorkasum prints them.  A disc that has no such IDs (no audio track, or
+// a data track between audio tracks) gets none.
 std::vector<std::string> disc_tags(const track_table& table);
 
 // A track's own file: its number and the disc's audio tracks, then the

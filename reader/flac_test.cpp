@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "reader/end_to_end_fixture.h"
+#include "reader/end_to_end_test_util.h"
 
 namespace {
 
@@ -133,6 +133,15 @@ TEST_F(vorka_flac, one_stream_holds_the_selected_audio_without_the_data_track) {
     EXPECT_EQ(r.status, 0) << r.err;
     write_file(work / "range.flac", r.out);
     EXPECT_EQ(decoded(out("range.flac")), audio(50, 150));
+
+    // A range that begins in the data track holds no audio.
+    r = vorka({"-s", "330", "-e", "339", "-f", "flac", "-o", "-"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("vorka: Track 4 is a data track; not written as FLAC.\n"),
+              std::string::npos)
+        << r.err;
+    write_file(work / "data.flac", r.out);
+    EXPECT_EQ(decoded(out("data.flac")), bytes{});
 }
 
 // A failed write ends the run with one message that names the file.

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "common/common_test_util.h"
 #include "common/program_name.h"
-#include "common/test_support.h"
 
 namespace {
 

@@ -118,10 +118,14 @@ void explain_refused_vendor_command(const cdb_bytes& cdb, int system_error) {
     throw exit_request{1};
 }
 
-[[noreturn]] void fail_status(const scsi_outcome& outcome, const kind_texts& texts) {
+[[noreturn]] void fail_status(scsi_device& device, const scsi_outcome& outcome,
+                              const kind_texts& texts) {
     std::fputs(texts.status_header, stderr);
     if (outcome.what == scsi_outcome::kind::status_error) {
-        std::fputs(describe_sense({outcome.sense.data(), outcome.sense_length}).c_str(), stderr);
+        if (device.device == nullptr || !device.device->print_sense(stderr)) {
+            std::fputs(describe_sense({outcome.sense.data(), outcome.sense_length}).c_str(),
+                       stderr);
+        }
     } else {
         std::fprintf(stderr, "ccb->ccb_h.status == %d\n", outcome.status);
     }
@@ -272,7 +276,7 @@ void scsi_fail(scsi_device& device, const cdb_bytes& cdb, const scsi_outcome& ou
     if (outcome.what == scsi_outcome::kind::not_sent) {
         fail_not_sent(device, cdb, texts, outcome.system_error);
     }
-    fail_status(outcome, texts);
+    fail_status(device, outcome, texts);
 }
 
 void scsi_close(scsi_device& device) {

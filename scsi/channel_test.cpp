@@ -5,9 +5,9 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "common/common_test_util.h"
 #include "common/program_name.h"
-#include "common/test_support.h"
-#include "scsi/passthrough/scripted_passthrough.h"
+#include "scsi/passthrough/scripted_passthrough_test_util.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "scsi/channel.h"
-#include "scsi/passthrough/scripted_passthrough.h"
+#include "scsi/passthrough/scripted_passthrough_test_util.h"
 #include "scsi/sense_text.h"
 
 // "15 10 00 00 0c 00 | out 12 00 00 00 08 ..." or "28 00 ... | in 2352".

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "common/test_support.h"
+#include "common/common_test_util.h"
 #include "scsi/fake_drive_test_util.h"
 
 namespace {

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "common/common_test_util.h"
 #include "common/program_name.h"
-#include "common/test_support.h"
 #include "sum/sum_test_util.h"
 
 namespace {

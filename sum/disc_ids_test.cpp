@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "common/test_support.h"
+#include "common/common_test_util.h"
 #include "sum/sum_test_util.h"
 
 namespace {

@@ -14,10 +14,10 @@
 #include <sstream>
 #include <thread>
 
-#include "common/test_support.h"
+#include "common/common_test_util.h"
+#include "image/disc_builder.h"
 #include "sum/accuraterip.h"
 #include "sum/sum_test_util.h"
-#include "image/disc_builder.h"
 
 namespace fs = std::filesystem;
 

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <span>
 #include <string>
@@ -42,6 +43,12 @@ class passthrough {
   public:
     virtual ~passthrough() = default;
     virtual scsi_outcome send(const scsi_request& request) = 0;
+
+    // Prints the sense data of the last command, which ended with a status
+    // error, in the pass-through's own decoded form and returns true; false
+    // when it has no form of its own, and the channel decodes the outcome's
+    // sense bytes itself.
+    virtual bool print_sense(std::FILE* /*stream*/) { return false; }
 };
 
 // A file whose bytes the drive serves, as a disc image's cue sheet and BIN

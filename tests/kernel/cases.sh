@@ -86,6 +86,41 @@ setup() {
     done
 }
 
+# The mixed-mode disc: the ISO 9660 file system of /data as track 1
+# (MODE1/2048), then three audio tracks after a 2-second pregap, as game and
+# multimedia CDs are laid out.  The disc with texts: three audio tracks with
+# a catalog number, ISRCs and CD-Text in the cue sheet.
+setup_other_discs() {
+    local sectors
+    sectors=$(($(stat -c %s /data/data.iso) / 2048))
+    mkdir -p /tmp/mixed /tmp/texts
+    mixed_cue=$(vorka-mkimage --name mixed /tmp/mixed "mode1/2048:$sectors" \
+        audio:300,file,pregap=150 audio:225,index0=75 audio:150)
+    cp /data/data.iso /tmp/mixed/mixed-01.bin
+    texts_cue=$(vorka-mkimage --name texts /tmp/texts audio:300 audio:225,index0=75 audio:150)
+    awk 'NR == 1 {
+             print "CATALOG 0724384960650"
+             print "PERFORMER \"The Test Band\""
+             print "TITLE \"Sub-channel Songs\""
+         }
+         { print }
+         /TRACK 01/ { print "    TITLE \"First Song\""; print "    ISRC GBAYE6700001" }
+         /TRACK 02/ {
+             print "    TITLE \"Second Song\""
+             print "    SONGWRITER \"A. Writer\""
+             print "    ISRC GBAYE6700002"
+         }
+         /TRACK 03/ { print "    TITLE \"Third Song\"" }' "$texts_cue" >/tmp/texts/edited.cue
+    mv /tmp/texts/edited.cue "$texts_cue"
+    local main_cue=$cue
+    cue=$mixed_cue
+    serve 4 mixed
+    cue=$texts_cue
+    serve 5 texts
+    cue=$main_cue
+    sr_mixed=$(node 4 block) sr_texts=$(node 5 block)
+}
+
 # --- running vorka ----------------------------------------------------------
 
 # rip FOLDER ENVIRONMENT DEVICE ARGS...: vorka in a fresh FOLDER, standard
@@ -213,13 +248,13 @@ case_kind() {
 # vorka-tcmu ends with status 0 on SIGTERM, the backstores go.
 case_teardown() {
     local lun=0 name pid status
-    for name in plain atapi mmc damaged; do
+    for name in plain atapi mmc damaged mixed texts; do
         rm "$tpg/lun/lun_$lun/$name" && rmdir "$tpg/lun/lun_$lun" || return 1
         lun=$((lun + 1))
     done
     rmdir "$tpg" "$target/loopback/$wwn" || return 1
     [ -z "$(ls /sys/bus/scsi/devices/ | grep ':0:1:')" ] || return 1
-    for name in plain atapi mmc damaged; do
+    for name in plain atapi mmc damaged mixed texts; do
         eval "pid=\$pid_$name"
         kill -TERM "$pid"
         status=0
@@ -230,6 +265,115 @@ case_teardown() {
     done
 }
 case_log() { succeeds_like_image "" "$1" -t 1-4 -f wav && diff /tmp/ref.log /tmp/got.log; }
+
+# --- the programs users run on the other discs ------------------------------
+
+# What a program sent to the drive of backstore NAME since mark NAME was
+# called, one line per kind of command (addresses and lengths of reads
+# left out), listed after the cases when the kernel's command line asks for
+# it with vorka_show_commands=1.
+mark() { wc -l <"/tmp/$1.served" >"/tmp/$1.mark"; }
+show_commands() {  # show_commands NAME PROGRAM
+    [ "${vorka_show_commands:-}" = 1 ] || return 0
+    tail -n +$(($(cat "/tmp/$1.mark") + 1)) "/tmp/$1.served" |
+        awk -F' [|] ' '{
+            n = split($1, b, " ")
+            if (b[1] == "be" || b[1] == "28" || b[1] == "d8" || b[1] == "d4")
+                for (i = 3; i <= 9 && i <= n; i++) b[i] = ".."
+            key = b[1]; for (i = 2; i <= n; i++) key = key " " b[i]
+            print key " | " $3
+        }' | sort | uniq -c | sed "s/^/$2 on $1: /" >>/tmp/commands.log
+}
+
+# ripped_like_image PROGRAM DEVICE CUE TRACK...: the program rips each track
+# through the kernel as vorka reads it from the image (headerless,
+# little-endian), aborting on any read it cannot verify.
+ripped_like_image() {
+    local program=$1 device=$2 cue=$3 t
+    shift 3
+    rm -rf /tmp/rip
+    mkdir -p /tmp/rip
+    for t in "$@"; do
+        (cd /tmp/rip && env HOME=/tmp/home vorka -q -d "$cue" -t "$t" -f pcm -o "ref%02d.%s") ||
+            return 1
+        "$program" -q -X -d "$device" -r -- "$t" "/tmp/rip/$t.raw" || return 1
+        cmp "/tmp/rip/ref$(printf %02d "$t").raw" "/tmp/rip/$t.raw" || return 1
+    done
+}
+case_ripper() {  # case_ripper PROGRAM NAME DEVICE CUE TRACK...
+    local program=$1 name=$2
+    shift 2
+    mark "$name"
+    ripped_like_image "$program" "$@"
+    local status=$?
+    show_commands "$name" "$program"
+    return $status
+}
+
+# vorkasum through the kernel prints what it prints on the image; cd-discid
+# computes its freedb ID, libdiscid its MusicBrainz ID.
+case_disc_ids() {  # case_disc_ids NAME DEVICE CUE
+    local name=$1 device=$2 cue=$3 freedb
+    vorkasum -d "$cue" >/tmp/ids.image || return 1
+    vorkasum -d "$device" >/tmp/ids.kernel || return 1
+    diff /tmp/ids.image /tmp/ids.kernel || return 1
+    cat /tmp/ids.kernel
+    mark "$name"
+    cd-discid "$device" >/tmp/ids.cd-discid || return 1
+    show_commands "$name" cd-discid
+    cat /tmp/ids.cd-discid
+    freedb=$(awk '$1 == "freedb" { print $2 }' /tmp/ids.kernel)
+    [ "$(cut -d ' ' -f 1 /tmp/ids.cd-discid)" = "$freedb" ] || return 1
+    mark "$name"
+    discid-check "$device" >/tmp/ids.libdiscid || return 1
+    show_commands "$name" libdiscid
+    cat /tmp/ids.libdiscid
+    grep -qx "freedb $freedb" /tmp/ids.libdiscid &&
+        grep -qx "$(grep '^musicbrainz ' /tmp/ids.kernel)" /tmp/ids.libdiscid
+}
+
+# libdiscid and cd-info read the catalog number, the ISRCs and the CD-Text
+# that the cue sheet gives.
+case_texts() {
+    discid-check "$sr_texts" >/tmp/texts.libdiscid || return 1
+    cat /tmp/texts.libdiscid
+    grep -qx 'mcn 0724384960650' /tmp/texts.libdiscid &&
+        grep -qx 'isrc 1 GBAYE6700001' /tmp/texts.libdiscid &&
+        grep -qx 'isrc 2 GBAYE6700002' /tmp/texts.libdiscid &&
+        grep -qx 'isrc 3 ' /tmp/texts.libdiscid || return 1
+    mark texts
+    cd-info --no-cddb "$sr_texts" >/tmp/texts.cd-info 2>&1
+    show_commands texts cd-info
+    cat /tmp/texts.cd-info
+    local text
+    for text in 0724384960650 GBAYE6700001 GBAYE6700002 "Sub-channel Songs" "The Test Band" \
+        "First Song" "Second Song" "Third Song" "A. Writer"; do
+        grep -qF "$text" /tmp/texts.cd-info || { echo "cd-info does not show $text"; return 1; }
+    done
+}
+
+case_cd_info_mixed() {
+    mark mixed
+    cd-info --no-cddb "$sr_mixed" >/tmp/mixed.cd-info 2>&1
+    show_commands mixed cd-info
+    cat /tmp/mixed.cd-info
+    grep -qi 'mixed' /tmp/mixed.cd-info && grep -q 'ISO 9660' /tmp/mixed.cd-info &&
+        grep -q 'VORKA_DATA' /tmp/mixed.cd-info
+}
+
+# The kernel mounts the data track; its files and its sectors read back as
+# the ISO image holds them.
+case_mount() {
+    local sectors
+    sectors=$(($(stat -c %s /data/data.iso) / 2048))
+    dd if="$sr_mixed" bs=2048 count="$sectors" 2>/dev/null | cmp - /data/data.iso || return 1
+    mkdir -p /mnt/data
+    mount -t iso9660 -o ro "$sr_mixed" /mnt/data || return 1
+    local status=0
+    diff -r /data/files /mnt/data || status=1
+    umount /mnt/data
+    return $status
+}
 
 echo  # ends the firmware's last line on the console
 setup
@@ -254,5 +398,22 @@ check "atapi drive kind on $sr_atapi" case_kind atapi "$sr_atapi"
 check "mmc drive kind on $sr_mmc" case_kind mmc "$sr_mmc"
 check "VORKA_SCSI_LOG sequence on $sr" case_log "$sr"
 check "VORKA_SCSI_LOG sequence on $sg" case_log "$sg"
+setup_other_discs
+check "cdparanoia rips the mixed-mode disc's audio on $sr_mixed" \
+    case_ripper cdparanoia mixed "$sr_mixed" "$mixed_cue" 2 3 4
+check "cd-paranoia rips the mixed-mode disc's audio on $sr_mixed" \
+    case_ripper cd-paranoia mixed "$sr_mixed" "$mixed_cue" 2 3 4
+check "cdparanoia rips the audio CD on $sr_texts" \
+    case_ripper cdparanoia texts "$sr_texts" "$texts_cue" 1 2 3
+check "cd-paranoia rips the audio CD on $sr_texts" \
+    case_ripper cd-paranoia texts "$sr_texts" "$texts_cue" 1 2 3
+check "vorkasum, cd-discid and libdiscid agree on $sr_mixed" \
+    case_disc_ids mixed "$sr_mixed" "$mixed_cue"
+check "vorkasum, cd-discid and libdiscid agree on $sr_texts" \
+    case_disc_ids texts "$sr_texts" "$texts_cue"
+check "catalog number, ISRCs and CD-Text in libdiscid and cd-info on $sr_texts" case_texts
+check "cd-info names the mixed-mode disc and its file system on $sr_mixed" case_cd_info_mixed
+check "the data track mounts as ISO 9660 and reads back on $sr_mixed" case_mount
 check "the drives taken away, vorka-tcmu ends on SIGTERM" case_teardown
+[ -f /tmp/commands.log ] && cat /tmp/commands.log
 echo "$passed passed, $failed failed"

@@ -24,7 +24,7 @@ say() { echo "kernel-test: $*" >&2; }
 
 # The modules the guest loads, with what they need first (from each module's
 # own "depends=" record, so a newer kernel package needs no edit here).
-wanted_modules=(configfs target_core_user tcm_loop sr_mod sg)
+wanted_modules=(configfs target_core_user tcm_loop sr_mod sg isofs)
 
 module_path() {  # name -> path in the unpacked tree; '-' and '_' are one
     local pattern=${1//[-_]/[-_]}
@@ -46,7 +46,7 @@ add_with_dependencies() {
 }
 
 fetch_kernel() {
-    [ -f "$cache/ready" ] && return
+    [ "$(cat "$cache/ready" 2>/dev/null)" = "${wanted_modules[*]}" ] && return
     rm -rf "$cache"
     mkdir -p "$cache/modules"
     apt-get update -qq
@@ -63,7 +63,8 @@ fetch_kernel() {
         tar -x -C "$cache/unpacked" --wildcards './boot/vmlinuz-*' \
             './lib/modules/*/kernel/drivers/target/*' './lib/modules/*/kernel/drivers/uio/uio.ko' \
             './lib/modules/*/kernel/drivers/cdrom/*' './lib/modules/*/kernel/drivers/scsi/*.ko' \
-            './lib/modules/*/kernel/fs/configfs/*' './lib/modules/*/kernel/lib/*' \
+            './lib/modules/*/kernel/fs/configfs/*' './lib/modules/*/kernel/fs/isofs/*' \
+            './lib/modules/*/kernel/lib/*' \
             './lib/modules/*/kernel/crypto/crct10dif*'
     local vmlinuz
     vmlinuz=$(ls "$cache"/unpacked/boot/vmlinuz-*)
@@ -87,7 +88,7 @@ fetch_kernel() {
     printf '%s\n' "${ordered[@]}" >"$cache/modules/order"
     cp "$(command -v busybox)" "$cache/busybox"
     rm -rf "$cache/unpacked" "$cache"/*.deb
-    touch "$cache/ready"
+    echo "${wanted_modules[*]}" >"$cache/ready"
 }
 
 # Static programs: the guest has no C++ library.  The libraries' archives
@@ -101,13 +102,55 @@ build_static() {
     cmake --build "$static" -j "$(nproc)" --target vorka vorkasum vorka-tcmu vorka-mkimage >/dev/null
 }
 
+# add_program PATH: a program of this machine and the shared libraries it
+# loads, each at its own path, so that the guest's loader finds them.
+add_program() {
+    local r=$work/root lib
+    cp "$1" "$r/bin/"
+    for lib in $(ldd "$1" | grep -o '/[^ ]*'); do
+        mkdir -p "$r$(dirname "$lib")"
+        cp -L "$lib" "$r$lib"
+    done
+}
+
+# The data track of the mixed-mode disc: an ISO 9660 file system of a few
+# files, which the guest mounts and compares.
+make_data_track() {
+    local files=$work/root/data/files
+    mkdir -p "$files/sub"
+    head -c 300000 /dev/urandom >"$files/random.bin"
+    seq 1 20000 >"$files/sub/numbers.txt"
+    echo "a file on the data track" >"$files/README.TXT"
+    local iso=$work/root/data/data.iso sectors
+    genisoimage -quiet -r -J -V VORKA_DATA -o "$iso" "$files"
+    # Padded as CD writers pad a data track, to an even number of sectors:
+    # the kernel reads a 2048-byte block device in pages of two sectors,
+    # and a page that reaches into the audio after the track fails whole.
+    sectors=$(($(stat -c %s "$iso") / 2048 + 150))
+    truncate -s $(((sectors + 1) / 2 * 2 * 2048)) "$iso"
+}
+
 make_initramfs() {
     rm -rf "$work"
     mkdir -p "$work/root"/{bin,etc,lib/modules,dev,proc,sys,tmp}
     local r=$work/root
     cp "$cache/busybox" "$r/bin/busybox"
     cp "$cache/modules/"*.ko "$cache/modules/order" "$r/lib/modules/"
-    cp "$static/bin/vorka" "$static/bin/vorka-tcmu" "$static/bin/vorka-mkimage" "$r/bin/"
+    cp "$static/bin/vorka" "$static/bin/vorkasum" "$static/bin/vorka-tcmu" \
+        "$static/bin/vorka-mkimage" "$r/bin/"
+    # The programs users rip and identify discs with, and libdiscid's own
+    # reading of a drive.
+    cc -O2 -o "$work/discid-check" "$root/tests/kernel/discid_check.c" -ldiscid
+    local program
+    for program in /usr/bin/cdparanoia /usr/bin/cd-paranoia /usr/bin/cd-discid /usr/bin/cd-info \
+        "$work/discid-check"; do
+        add_program "$program"
+    done
+    # cd-info converts CD-Text from ISO 8859-1 with iconv.
+    local gconv=/usr/lib/x86_64-linux-gnu/gconv
+    mkdir -p "$r$gconv"
+    cp -r "$gconv/gconv-modules" "$gconv/gconv-modules.d" "$gconv/ISO8859-1.so" "$r$gconv/"
+    make_data_track
     cp "$root/config/vorkarc" "$r/etc/vorkarc"
     cp "$root/tests/kernel/init.sh" "$r/init"
     cp "$root/tests/kernel/cases.sh" "$r/cases.sh"
@@ -115,10 +158,15 @@ make_initramfs() {
     (cd "$r" && find . | "$cache/busybox" cpio -o -H newc 2>/dev/null) >"$work/initramfs.cpio"
 }
 
-"$root/tools/need-packages" build kernel
+"$root/tools/need-packages" build test kernel
 fetch_kernel
 build_static
 make_initramfs
+
+# VORKA_KERNEL_TEST_COMMANDS=1 lists what each other program sent to the
+# drive (cases.sh, show_commands).
+show_commands=
+[ "${VORKA_KERNEL_TEST_COMMANDS:-}" = 1 ] && show_commands=vorka_show_commands=1
 
 # One virtual CPU: the ring's round trips are several times slower with two.
 # KVM is never asked for (it hangs on these machines).
@@ -126,7 +174,7 @@ status=0
 timeout 600 qemu-system-x86_64 -machine pc,accel=tcg -cpu max -smp 1 -m 512 \
     -nographic -no-reboot -nodefaults -serial stdio \
     -kernel "$cache/vmlinux" -initrd "$work/initramfs.cpio" \
-    -append "console=ttyS0 quiet loglevel=1 panic=-1 rdinit=/init" \
+    -append "console=ttyS0 quiet loglevel=1 panic=-1 rdinit=/init $show_commands" \
     </dev/null | tr -d '\r' | tee "$work/console.log" |
     grep -aEv $'\e|^Booting from ROM|reboot: Power down|^$' || status=$?
 summary=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$work/console.log" | tail -n 1 || true)

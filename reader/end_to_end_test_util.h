@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "common/test_support.h"
+#include "common/common_test_util.h"
 #include "image/disc_builder.h"
 
 namespace fs = std::filesystem;

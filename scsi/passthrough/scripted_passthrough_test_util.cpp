@@ -1,4 +1,4 @@
-#include "scsi/passthrough/scripted_passthrough.h"
+#include "scsi/passthrough/scripted_passthrough_test_util.h"
 
 #include <gtest/gtest.h>
 

@@ -2,6 +2,8 @@
 
 // Helpers shared by the test executables of every folder.
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -37,9 +39,22 @@ struct run_result {
 // status of the exit_request it throws.
 run_result run_captured(const std::function<void()>& body);
 
-// Runs a built program (argv[0] is looked up in VORKA_BIN_DIR unless it
-// holds a "/") with extra environment settings ("NAME=value", or "NAME" alone
-// to remove it) and standard input from /dev/null or the given file.
+// Starts a built program in a child process (argv[0] is looked up in
+// VORKA_BIN_DIR unless it holds a "/"; the program sees it as given) and
+// returns the child's process id.  in_child runs in the child first: it
+// sets up the streams, signals or environment the program starts with.
+pid_t start_program(const std::vector<std::string>& argv,
+                    const std::function<void()>& in_child = {});
+
+// Waits for a child and returns its wait status (for WIFEXITED and the like).
+int wait_for_child(pid_t pid);
+
+// A wait status as the shell gives it: the exit status, or 128 + the signal.
+int shell_status(int wait_status);
+
+// Runs a built program as start_program does, with extra environment
+// settings ("NAME=value", or "NAME" alone to remove it) and standard input
+// from /dev/null or the given file, and waits for it.
 run_result run_program(const std::vector<std::string>& argv,
                        const std::vector<std::string>& environment = {},
                        const std::string& stdin_path = "/dev/null");

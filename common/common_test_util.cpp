@@ -1,4 +1,4 @@
-#include "common/test_support.h"
+#include "common/common_test_util.h"
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -103,21 +103,48 @@ std::string program_path(const std::string& name) {
     return std::string(dir != nullptr ? dir : ".") + "/" + name;
 }
 
-run_result run_program(const std::vector<std::string>& argv,
-                       const std::vector<std::string>& environment, const std::string& stdin_path) {
-    temp_dir scratch;
-    const std::string out_path = scratch / "stdout";
-    const std::string err_path = scratch / "stderr";
+pid_t start_program(const std::vector<std::string>& argv, const std::function<void()>& in_child) {
     std::string program = argv.at(0);
     if (program.find('/') == std::string::npos) {
         program = program_path(program);
     }
+    std::vector<char*> args;
+    for (const std::string& arg : argv) {
+        args.push_back(const_cast<char*>(arg.c_str()));
+    }
+    args.push_back(nullptr);
     std::fflush(nullptr);
     const pid_t pid = ::fork();
     if (pid < 0) {
         throw std::runtime_error("fork failed");
     }
     if (pid == 0) {
+        if (in_child) {
+            in_child();
+        }
+        ::execv(program.c_str(), args.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
+int wait_for_child(pid_t pid) {
+    int wait_status = 0;
+    while (::waitpid(pid, &wait_status, 0) < 0) {
+    }
+    return wait_status;
+}
+
+int shell_status(int wait_status) {
+    return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+}
+
+run_result run_program(const std::vector<std::string>& argv,
+                       const std::vector<std::string>& environment, const std::string& stdin_path) {
+    temp_dir scratch;
+    const std::string out_path = scratch / "stdout";
+    const std::string err_path = scratch / "stderr";
+    const pid_t pid = start_program(argv, [&] {
         for (const std::string& setting : environment) {
             const auto eq = setting.find('=');
             if (eq == std::string::npos) {
@@ -135,19 +162,9 @@ run_result run_program(const std::vector<std::string>& argv,
         ::dup2(in, 0);
         ::dup2(out, 1);
         ::dup2(err, 2);
-        std::vector<char*> args;
-        for (const std::string& arg : argv) {
-            args.push_back(const_cast<char*>(arg.c_str()));
-        }
-        args.push_back(nullptr);
-        ::execv(program.c_str(), args.data());
-        ::_exit(127);
-    }
-    int wait_status = 0;
-    while (::waitpid(pid, &wait_status, 0) < 0) {
-    }
+    });
     run_result result;
-    result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+    result.status = shell_status(wait_for_child(pid));
     result.out = read_file(out_path);
     result.err = read_file(err_path);
     return result;
