@@ -27,6 +27,8 @@ constexpr long blocks_lowest = 1;
 constexpr long blocks_highest = 26;
 constexpr long jitter_lowest = 0;
 constexpr long jitter_highest = 26;
+constexpr long offset_lowest = -max_offset_correction;
+constexpr long offset_highest = max_offset_correction;
 
 [[noreturn]] void report_config_error(const config_position& where, long column,
                                       const std::string& message) {
@@ -237,6 +239,11 @@ void parse_entry_line(const config_position& where, drive_entries& entries) {
     if (entry.jitter >= entry.blocks) {
         report_config_error(where, column_of(where, jitter_start),
                             "\"jitter\" value must be less than \"blocks\" value.");
+    }
+    // The tenth field is optional: a line of nine fields means offset 0.
+    if (*cursor == '+' || *cursor == '-' || (*cursor >= '0' && *cursor <= '9')) {
+        entry.offset = static_cast<int>(
+            read_integer_field(where, cursor, "offset", offset_lowest, offset_highest));
     }
     if (*cursor != '\0') {
         report_config_error(where, column_of(where, cursor),

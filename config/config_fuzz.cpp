@@ -16,8 +16,8 @@
 
 namespace {
 
-// The file lives in memory: its path, /proc/self/fd/N, opens it afresh as
-// a regular file, as a configuration file is opened.
+// The file lives in memory on Linux: its path, /proc/self/fd/N, opens it
+// afresh as a regular file, as a configuration file is opened.
 struct memory_file {
     int fd = -1;
     std::string path;
@@ -26,11 +26,20 @@ struct memory_file {
 const memory_file& config_file() {
     static const memory_file file = [] {
         memory_file made;
+#ifdef __linux__
         made.fd = ::memfd_create("vorkarc", 0);
+        made.path = "/proc/self/fd/" + std::to_string(made.fd);
+#else
+        // Elsewhere a file in the temporary folder, kept for the run.
+        const char* base = std::getenv("TMPDIR");
+        std::string name =
+            std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/vorkarc-fuzz-XXXXXX";
+        made.fd = ::mkstemp(name.data());
+        made.path = name;
+#endif
         if (made.fd < 0) {
             std::abort();
         }
-        made.path = "/proc/self/fd/" + std::to_string(made.fd);
         return made;
     }();
     return file;

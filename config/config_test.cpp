@@ -78,6 +78,11 @@ TEST_F(config, entry_lines_fill_every_field) {
         {"\"A\" \"B\" \"C\" 0330 0 255 0 8 7", {"A", "B", "C", 216, false, 255, false, 8, 7}},
         {"  \t\"a b#c\"\"x\"\"\"216 001 0 2 0\r\n", {"a b#c", "x", "", 216, false, 1, false, 2, 0}},
         {"\"\" \"\" \"\" +0XbE 0 -0 0 026 0x0\n", {"", "", "", 0xBE, false, 0, false, 22, 0}},
+        {"\"\" \"\" \"\" 40 1 0 0 26 0 667\n", {"", "", "", 40, true, 0, false, 26, 0, 667}},
+        {"\"\" \"\" \"\" 40 1 0 0 26 0\t-1164  \r\n",
+         {"", "", "", 40, true, 0, false, 26, 0, -1164}},
+        {"\"\" \"\" \"\" 40 1 0 0 26 0 +0x30", {"", "", "", 40, true, 0, false, 26, 0, 48}},
+        {"\"\" \"\" \"\" 40 1 0 0 26 0 -5880\n", {"", "", "", 40, true, 0, false, 26, 0, -5880}},
     };
     for (const auto& c : cases) {
         const auto result = load_text(dir, c.line);
@@ -94,6 +99,7 @@ TEST_F(config, entry_lines_fill_every_field) {
         EXPECT_EQ(e.swap_bytes, x.swap_bytes) << c.line;
         EXPECT_EQ(e.blocks, x.blocks) << c.line;
         EXPECT_EQ(e.jitter, x.jitter) << c.line;
+        EXPECT_EQ(e.offset, x.offset) << c.line;
     }
 }
 
@@ -128,6 +134,13 @@ TEST_F(config, errors_name_file_line_and_column) {
          "\"jitter\" value must be less than \"blocks\" value."},
         {"\"\" \"\" \"\" 40 1 0 0 26 0 # old drive\n", 1, 23,
          "Invalid characters at the end of the line."},
+        {"\"\" \"\" \"\" 40 1 0 0 26 0 5881\n", 1, 23, "\"offset\" field out of range."},
+        {"\"\" \"\" \"\" 40 1 0 0 26 0 -5881\n", 1, 23, "\"offset\" field out of range."},
+        {"\"\" \"\" \"\" 40 1 0 0 26 0 6x\n", 1, 24, "Illegal characters in \"offset\" field."},
+        {"\"\" \"\" \"\" 40 1 0 0 26 0 - 6\n", 1, 23, "Illegal characters in \"offset\" field."},
+        {"\"\" \"\" \"\" 40 1 0 0 26 0 6 # old drive\n", 1, 25,
+         "Invalid characters at the end of the line."},
+        {"\"\" \"\" \"\" 40 1 0 0 26 0 6 7\n", 1, 25, "Invalid characters at the end of the line."},
         {"\"\" \"\" \"\" 40 1 0 0 26\n", 1, 21, "Missing \"jitter\" field."},
         {"\"\" \"\" \"\" 40 1\r\n", 1, 15, "Missing \"density\" field."},
         {"\"\" \"\" \"\" 40 1 0 0 26 0\r\n\"\" \"\"\r\n", 2, 8, "Expected quoted version string."},

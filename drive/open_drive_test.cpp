@@ -33,6 +33,18 @@ TEST(open_passthrough, paths_that_name_no_drive) {
     }
 }
 
+TEST(default_drive_path, the_old_name_then_the_first_cd_drive_then_the_old_name_again) {
+    temp_dir dir;
+    const std::string old_name = (dir / "cd0c").string();
+    const std::string first_cd = (dir / "sr0").string();
+    EXPECT_EQ(default_drive_path(old_name, first_cd.c_str()), old_name);  // neither exists
+    EXPECT_EQ(default_drive_path(old_name, nullptr), old_name);
+    write_file(first_cd, "");
+    EXPECT_EQ(default_drive_path(old_name, first_cd.c_str()), first_cd);
+    write_file(old_name, "");
+    EXPECT_EQ(default_drive_path(old_name, first_cd.c_str()), old_name);
+}
+
 // Both kinds of failure end the run with the program name and the reason.
 TEST(open_drive, failure_prints_program_name_and_reason) {
     set_program_name("vorka");

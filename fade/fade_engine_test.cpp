@@ -2,10 +2,8 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <linux/magic.h>
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/vfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +15,11 @@
 #include <random>
 #include <string>
 #include <thread>
+
+#ifdef __linux__
+#include <linux/magic.h>
+#include <sys/vfs.h>
+#endif
 
 #include "common/common_test_util.h"
 
@@ -68,11 +71,13 @@ pid_t start_fade(const std::string& path) {
 // block's write cuts it short there; file systems with large folios tear a
 // write less often.  The test runs where tearing is easiest to provoke.
 std::filesystem::path tearable_folder() {
+#ifdef __linux__
     struct statfs info;
     if (::statfs("/dev/shm", &info) == 0 && info.f_type == TMPFS_MAGIC &&
         ::access("/dev/shm", W_OK) == 0) {
         return "/dev/shm";
     }
+#endif
     const char* base = std::getenv("TMPDIR");
     return base != nullptr && *base != '\0' ? base : "/tmp";
 }

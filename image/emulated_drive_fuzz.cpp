@@ -47,12 +47,13 @@ void check(bool holds) {
     }
 }
 
-// A READ CD of audio sectors (expected type CD-DA, user data) that the drive
-// completed must have returned the image's samples.
+// A READ CD of audio sectors (expected type CD-DA, user data, no
+// sub-channel) that the drive completed must have returned the image's
+// samples.
 void check_audio_read(const scsi_request& request, const scsi_outcome& outcome) {
     const auto cdb = request.cdb;
     if (outcome.what != scsi_outcome::kind::completed || cdb.size() < 12 || cdb[0] != 0xbe ||
-        cdb[1] != 0x04 || cdb[9] != 0x10) {
+        cdb[1] != 0x04 || cdb[9] != 0x10 || cdb[10] != 0) {
         return;
     }
     const std::uint32_t lba =

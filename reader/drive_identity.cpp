@@ -73,4 +73,24 @@ void settle_read_parameters(reader_settings& settings, const drive_entry& entry)
                      program_name);
         throw exit_request{1};
     }
+    settle_read_offset(settings, entry);
+}
+
+void settle_read_offset(reader_settings& settings, const drive_entry& entry) {
+    if (settings.read_offset_given != 0) {
+        std::fprintf(stderr, "%s: Warning: Overriding read offset correction of %d samples.\n",
+                     program_name, entry.offset);
+    } else {
+        settings.read_offset = entry.offset;
+    }
+    if (settings.read_offset < -max_offset_correction ||
+        settings.read_offset > max_offset_correction) {
+        std::fprintf(stderr,
+                     "%s: Error: Read offset correction must be between %d and %d samples.\n",
+                     program_name, -max_offset_correction, max_offset_correction);
+        throw exit_request{1};
+    }
+    if (settings.read_offset != 0 && settings.quiet == 0) {
+        std::fprintf(stderr, "Read offset correction: %+d samples\n", settings.read_offset);
+    }
 }

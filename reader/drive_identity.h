@@ -27,5 +27,10 @@ void print_device_line(const std::string& device_path, const drive_identity& ide
 
 // Takes the read size from the entry unless -b gave one, warns about the
 // overrides, and stops the run when the read size or the overlap cannot be
-// used.
+// used; then settles the read offset correction.
 void settle_read_parameters(reader_settings& settings, const drive_entry& entry);
+
+// Takes the read offset correction from the entry unless -O gave one (with
+// the override warning), refuses one beyond the range, and names one that
+// is not 0.
+void settle_read_offset(reader_settings& settings, const drive_entry& entry);

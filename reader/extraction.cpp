@@ -4,8 +4,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cinttypes>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -63,6 +65,10 @@ struct run_state {
     listing_sums sums;
     output_target output;
     std::string output_name;
+    // A drive with a read offset: the correction, and the samples of the
+    // audio area's edges that it filled with silence.
+    std::optional<offset_correction> correction;
+    std::int64_t filled_samples = 0;
     // An encoded format: the tags every file gets, and the encoder of the
     // single stream.
     std::vector<std::string> disc_tags;
@@ -72,6 +78,9 @@ struct run_state {
     explicit run_state(const extraction_run& r)
         : run(r), settings(r.settings), format(*r.settings.selected_format) {
         progress.clock = r.clock;
+        if (settings.read_offset != 0) {
+            correction.emplace(settings.read_offset);
+        }
     }
     bool quiet() const { return settings.quiet != 0; }
     bool index_only() const { return settings.index_only != 0; }
@@ -150,7 +159,7 @@ std::int64_t planned_sectors(const run_state& s) {
     for (int i = 0; i < s.run.selection.count; ++i) {
         const int t = s.run.selection.indexes[i];
         if (t < s.table.track_count && !(skips && left_out(s, track_kind(s.table, t)))) {
-            total += sectors_read(s.table.track_start[t], s.table.track_start[t + 1]);
+            total += sectors_read(s.table.track_start[t], track_end(s.table, t));
         }
     }
     return total;
@@ -218,27 +227,46 @@ std::unique_ptr<audio_encoder> start_track_encoder(const run_state& s, int fd,
     return s.format.start_encoder(stream);
 }
 
-extraction chunking(run_state& s) {
-    return {s.run.device,         s.mode, s.progress, s.settings.read_size, s.settings.verbosity,
-            s.run.selection.count};
+// Audio from a drive with a read offset is read corrected; everything else
+// as the drive gives it.
+offset_correction* correction_for(run_state& s, std::int64_t first, std::int64_t end, int kind) {
+    if (!s.correction) {
+        return nullptr;
+    }
+    if (kind != track_kind_audio) {
+        s.correction->forget();
+        return nullptr;
+    }
+    const sector_span area = audio_area(s.table, first);
+    s.correction->set_area(area.first, area.end, first, end);
+    s.filled_samples += s.correction->samples_outside_area(first, end);
+    return &*s.correction;
 }
 
-void extract(run_state& s, std::int64_t first, std::int64_t end, int fd) {
-    extract_range(chunking(s), first, end, fd);
+extraction chunking(run_state& s, std::int64_t first, std::int64_t end, int kind) {
+    extraction run{s.run.device,         s.mode,
+                   s.progress,           s.settings.read_size,
+                   s.settings.verbosity, s.run.selection.count};
+    run.correction = correction_for(s, first, end, kind);
+    return run;
 }
 
-void extract(run_state& s, std::int64_t first, std::int64_t end, audio_encoder& encoder) {
-    extract_range(chunking(s), first, end, [&encoder](const std::uint8_t* data, std::size_t bytes) {
-        encoder.write(data, bytes);
-    });
+void extract(run_state& s, std::int64_t first, std::int64_t end, int kind, int fd) {
+    extract_range(chunking(s, first, end, kind), first, end, fd);
+}
+
+void extract(run_state& s, std::int64_t first, std::int64_t end, int kind, audio_encoder& encoder) {
+    extract_range(
+        chunking(s, first, end, kind), first, end,
+        [&encoder](const std::uint8_t* data, std::size_t bytes) { encoder.write(data, bytes); });
 }
 
 // Reads the sectors into the single stream: its encoder, or its descriptor.
-void extract_into_stream(run_state& s, std::int64_t first, std::int64_t end) {
+void extract_into_stream(run_state& s, std::int64_t first, std::int64_t end, int kind) {
     if (s.stream_encoder != nullptr) {
-        extract(s, first, end, *s.stream_encoder);
+        extract(s, first, end, kind, *s.stream_encoder);
     } else {
-        extract(s, first, end, s.output.fd);
+        extract(s, first, end, kind, s.output.fd);
     }
 }
 
@@ -271,7 +299,7 @@ void extract_sector_range(run_state& s) {
         return;
     }
     switch_mode_for(s, kind);
-    extract_into_stream(s, first, end);
+    extract_into_stream(s, first, end, kind);
     restore_data_mode(s.run.device, s.mode);
 }
 
@@ -288,7 +316,7 @@ int open_track_file(const run_state& s, const std::string& name) {
 
 void extract_track(run_state& s, int t) {
     const std::int64_t first = s.table.track_start[t];
-    const std::int64_t end = s.table.track_start[t + 1];
+    const std::int64_t end = track_end(s.table, t);
     const int kind = track_kind(s.table, t);
     if (s.rows_shown()) {
         print_listing_row(s.sums, s.settings.kbps, t + 1, 1, first, end, kind);
@@ -305,7 +333,7 @@ void extract_track(run_state& s, int t) {
             std::fputs("  Reading ...\r", stderr);
         }
         switch_mode_for(s, kind);
-        extract_into_stream(s, first, end);
+        extract_into_stream(s, first, end, kind);
         return;
     }
     const std::string name = format_track_name(s.output_name, t + 1);
@@ -318,10 +346,10 @@ void extract_track(run_state& s, int t) {
     }
     switch_mode_for(s, kind);
     if (encoder != nullptr) {
-        extract(s, first, end, *encoder);
+        extract(s, first, end, kind, *encoder);
         encoder->finish();
     } else {
-        extract(s, first, end, fd);
+        extract(s, first, end, kind, fd);
     }
     close_output_file(fd);
 }
@@ -357,6 +385,12 @@ void print_statistics(const run_state& s, std::int64_t end_us) {
     }
     if (!s.quiet()) {
         std::fprintf(stderr, "%62s\n", "");
+    }
+    if (s.correction && s.settings.verbosity >= 1) {
+        std::fprintf(stderr,
+                     "Read offset correction: %" PRId64
+                     " samples outside the audio area filled with silence.\n",
+                     s.filled_samples);
     }
     const std::string line =
         transfer_statistics(s.progress.planned_sectors, s.progress.run_start_us, end_us);

@@ -105,6 +105,26 @@ TEST_F(vorka_flac, per_track_files_hold_the_tracks_and_the_disc_tags) {
             .status,
         0);
     EXPECT_EQ(flac_commands, read_file(log));
+
+    // vorkasum sums the FLAC files as it sums the WAV files of that rip.
+    const auto sums = [&](const std::string& name, const std::string& extension) {
+        std::vector<std::string> argv{program_path("vorkasum"), "-d", disc.cue.string()};
+        for (int t = 1; t <= 3; ++t) {
+            argv.push_back(out(name + "0" + std::to_string(t) + "." + extension));
+        }
+        const run_result r = run_program(argv);
+        EXPECT_EQ(r.status, 0) << r.err;
+        std::string track_lines;
+        for (const std::string& line : split_lines(r.out)) {
+            if (line.starts_with("track ")) {
+                track_lines += line.substr(0, line.rfind(' ')) + "\n";  // without the name
+            }
+        }
+        return track_lines;
+    };
+    const std::string flac_sums = sums("t", "flac");
+    EXPECT_EQ(split_lines(flac_sums).size(), 3u) << flac_sums;
+    EXPECT_EQ(flac_sums, sums("w", "wav"));
 }
 
 TEST_F(vorka_flac, one_stream_holds_the_selected_audio_without_the_data_track) {

@@ -40,22 +40,28 @@ void store_value(const option_variable& variable, reader_settings& settings, int
     }
 }
 
+int note_device_given(reader_settings& settings, const char*) {
+    settings.device_given = true;
+    return 0;
+}
+
 int result_without_variable(const option_entry& row) {
     return row.value != 0 ? row.value : row.short_name;
 }
 
 }  // namespace
 
-const option_entry option_table[16] = {
+const option_entry option_table[17] = {
     {'t', "track", 3, nullptr, &S::track_list, 0},
     {'o', "output", 3, nullptr, &S::output_name, 0},
     {'f', "format", 3, select_format, {}, 0},
-    {'d', "device", 3, nullptr, &S::device_path, 0},
+    {'d', "device", 3, note_device_given, &S::device_path, 0},
     {'s', "start", 1, nullptr, &S::start_sector, 0},
     {'e', "end", 1, nullptr, &S::end_sector, 0},
     {'k', "kbps", 1, nullptr, &S::kbps, 0},
     {'b', "buffer", 1, nullptr, &S::read_size, 0},
     {'j', "jitter", 1, nullptr, &S::overlap, 0},
+    {'O', "offset", 1, note_read_offset, &S::read_offset, 0},
     {'i', "index", 0, nullptr, &S::index_only, 1},
     {'r', "reset", 0, nullptr, &S::reset_drive, 1},
     {'q', "quiet", 0, nullptr, &S::quiet, 1},
@@ -207,6 +213,7 @@ void print_help() {
     std::fputs("   -b size       size of read buffer in sectors [device-dependant]\n", stderr);
     std::fputs("   -j size       size of jitter corr. overlap (0 = no JC) [device-dependant]\n",
                stderr);
+    std::fputs("   -O samples    read offset correction in samples [device-dependant]\n", stderr);
     std::fputs("   -i            display track index only (-iq = compact format for scripts)\n",
                stderr);
     std::fputs("   -r            try to reset CD-ROM density and sector size, then exit\n", stderr);
@@ -233,6 +240,11 @@ int print_version(reader_settings&, const char*) {
 
 int count_verbose(reader_settings& settings, const char*) {
     ++settings.verbosity;
+    return 0;
+}
+
+int note_read_offset(reader_settings& settings, const char*) {
+    settings.read_offset_given = 1;
     return 0;
 }
 

@@ -31,7 +31,7 @@ struct option_entry {
     int value;  // stored by an option without argument; returned by one without variable
 };
 
-extern const option_entry option_table[16];
+extern const option_entry option_table[17];
 
 // Results of one parse step besides 0 (no more options) and a positive
 // number (an option without variable: its value or its letter).
@@ -83,6 +83,10 @@ int print_version(reader_settings& settings, const char* option_text);
 
 // Adds one to the verbosity and returns 0.
 int count_verbose(reader_settings& settings, const char* option_text);
+
+// "-O": notes that the read offset correction was given, so that it
+// overrides the drive entry's; returns 0.
+int note_read_offset(reader_settings& settings, const char* option_text);
 
 // "-f": the named format becomes the selected one; an unknown name prints
 // the help text.

@@ -22,6 +22,7 @@ const char* const help_text =
     "   -k kbps       kbps for mp3 size estimates [128]\n"
     "   -b size       size of read buffer in sectors [device-dependant]\n"
     "   -j size       size of jitter corr. overlap (0 = no JC) [device-dependant]\n"
+    "   -O samples    read offset correction in samples [device-dependant]\n"
     "   -i            display track index only (-iq = compact format for scripts)\n"
     "   -r            try to reset CD-ROM density and sector size, then exit\n"
     "   -q            quiet (don't display anything except for errors)\n"

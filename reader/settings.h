@@ -13,6 +13,7 @@ struct reader_settings {
     std::string output_name = "track%02d.%s";  // replaced by its expansion at the start of the run
     const format_entry* selected_format = &output_formats[0];
     std::string device_path = "/dev/cd0c";
+    bool device_given = false;       // -d was given; otherwise the system's CD drive may stand in
     std::int32_t start_sector = -1;  // -1: not given
     // -1: not given.  Widened to 64 bits so that the exclusive bound made
     // from the largest 32-bit sector number stays correct.
@@ -20,6 +21,9 @@ struct reader_settings {
     std::int32_t kbps = 128;
     std::int32_t read_size = -1;  // 0 or less: the drive entry's value
     std::int32_t overlap = -1;    // -1: not given
+    // Samples; the drive entry's value unless -O gives one.
+    std::int32_t read_offset = 0;
+    std::int32_t read_offset_given = 0;
     std::int32_t index_only = 0;
     std::int32_t reset_drive = 0;
     std::int32_t quiet = 0;

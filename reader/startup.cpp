@@ -4,6 +4,7 @@
 
 #include "common/exit.h"
 #include "common/program_name.h"
+#include "drive/open_drive.h"
 #include "output/format.h"
 #include "output/track_name.h"
 #include "reader/selection.h"
@@ -22,6 +23,9 @@ void read_command_line(reader_run& run, int argc, const char* const* argv) {
     parse_options(run.parser, run.settings, argc, argv, option_table, program_name);
     if (run.parser.next_arg < argc) {
         print_help();
+    }
+    if (!run.settings.device_given) {
+        run.settings.device_path = default_drive_path(run.settings.device_path);
     }
 }
 

@@ -41,6 +41,8 @@ struct cdb_bytes {
 // The command catalogue.
 cdb_bytes inquiry_cdb();        // 12 00 00 00 40 00
 cdb_bytes read_toc_cdb();       // 43 00 00 00 00 00 01 08 00 00
+cdb_bytes read_sessions_cdb();  // 43 00 01 00 00 00 00 00 0c 00: format 1, the sessions
+cdb_bytes read_full_toc_cdb();  // 43 02 02 00 00 00 01 08 00 00: format 2 from session 1
 cdb_bytes mode_select6_cdb();   // 15 10 00 00 0c 00
 cdb_bytes mode_select10_cdb();  // 55 10 00 00 00 00 00 00 10 00, for drives without the 6-byte form
 cdb_bytes read10_cdb(std::uint8_t opcode, std::uint32_t lba, int count);  // op 00 lba(4) 00 00 n 00

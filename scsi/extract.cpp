@@ -86,12 +86,18 @@ void extract_range(const extraction& run, std::int64_t first, std::int64_t end,
     for (std::int64_t current = first; current < end;) {
         const int count = chunk_sectors(run.read_size, end - current);
         const std::size_t bytes = static_cast<std::size_t>(count) * sector_bytes;
-        scsi_send(run.device, chunk_read_cdb(run.mode, static_cast<std::uint32_t>(current), count),
-                  bytes, data_direction::in, message_kind::cdda_read);
-        if (run.mode.swap_samples) {
-            swap_sample_bytes(buffer, bytes);
+        std::uint8_t* chunk = buffer;
+        if (run.correction != nullptr) {
+            chunk = run.correction->read_chunk(run.device, run.mode, current, count);
+        } else {
+            scsi_send(run.device,
+                      chunk_read_cdb(run.mode, static_cast<std::uint32_t>(current), count), bytes,
+                      data_direction::in, message_kind::cdda_read);
         }
-        write_chunk(buffer, bytes);
+        if (run.mode.swap_samples) {
+            swap_sample_bytes(chunk, bytes);
+        }
+        write_chunk(chunk, bytes);
         progress.transferred_sectors += count;
         if (run.verbosity != 0) {
             since_check += count;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "scsi/channel.h"
+#include "scsi/offset_correction.h"
 #include "scsi/read_mode.h"
 
 // Microseconds of the wall clock.
@@ -28,6 +29,8 @@ struct extraction {
     int read_size;        // sectors per read, 1 to 26
     int verbosity;        // 1 or more: progress lines
     int selection_count;  // 2 or more: the progress line has a part for the track
+    // Audio of a drive with a read offset: the correction that reads it.
+    offset_correction* correction = nullptr;
 };
 
 // Exchanges the two bytes of every 16-bit word, in place.

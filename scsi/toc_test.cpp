@@ -11,6 +11,24 @@ using bytes = std::vector<std::uint8_t>;
 using lines = std::vector<std::string>;
 
 const std::string read_toc = "43 00 00 00 00 00 01 08 00 00 | in 2048";
+const std::string read_sessions = "43 00 01 00 00 00 00 00 0c 00 | in 12";
+const std::string read_full_toc = "43 02 02 00 00 00 01 08 00 00 | in 2048";
+
+// READ TOC format 1: first and last session, the last one's first track.
+bytes sessions_response(std::uint8_t last_session, std::uint8_t first_track, std::uint32_t start) {
+    return {0,
+            0x0a,
+            1,
+            last_session,
+            0,
+            0x14,
+            first_track,
+            0,
+            static_cast<std::uint8_t>(start >> 24),
+            static_cast<std::uint8_t>(start >> 16),
+            static_cast<std::uint8_t>(start >> 8),
+            static_cast<std::uint8_t>(start)};
+}
 
 struct descriptor {
     std::uint8_t adr_control;
@@ -129,6 +147,97 @@ TEST(track_table, a_drive_with_a_fixed_block_length_is_probed_with_read_cd) {
     EXPECT_EQ(drive.sent(),
               (lines{select_2048, read_toc, "be 00 00 00 00 00 00 00 01 f8 00 00 | in 2352"}));
     EXPECT_EQ(track_kind(table, 0), track_kind_video);
+}
+
+// A full TOC (format 2) with point A2 of two sessions, as addresses in
+// minutes, seconds and frames.
+bytes full_toc_response(std::int64_t first_leadout, std::int64_t second_leadout) {
+    bytes response{0, 2 + 3 * 11, 1, 2};
+    auto entry = [&](std::uint8_t session, std::uint8_t point, std::int64_t lba) {
+        const std::int64_t address = lba + 150;
+        response.insert(response.end(), {session, 0x10, 0, point, 0, 0, 0, 0,
+                                         static_cast<std::uint8_t>(address / 4500),
+                                         static_cast<std::uint8_t>(address / 75 % 60),
+                                         static_cast<std::uint8_t>(address % 75)});
+    };
+    entry(1, 0xa0, 0);
+    entry(2, 0xa2, second_leadout);
+    entry(1, 0xa2, first_leadout);
+    return response;
+}
+
+// Audio tracks at 0 and 15000, a data track at 33000, the lead-out at
+// 40000: the last audio track ends at the first session's lead-out.
+TEST(track_table, an_enhanced_cd_ends_its_audio_at_the_first_sessions_lead_out) {
+    const bytes toc = toc_response({{0x10, 0}, {0x10, 15000}, {0x14, 33000}, {0x14, 40000}});
+    const scripted_answer refused = scripted_answer::check_condition(5, 0x24, 0);
+    struct row {
+        const char* what;
+        std::vector<scripted_answer> answers;  // to the session commands
+        lines session_commands;
+        std::int64_t end;
+    };
+    const row rows[] = {
+        {"the drive gives the lead-out",
+         {scripted_answer::completed(sessions_response(2, 3, 33000)),
+          scripted_answer::completed(full_toc_response(21000, 40000))},
+         {read_sessions, read_full_toc},
+         21000},
+        {"no full TOC: the data track's start less the session gap",
+         {scripted_answer::completed(sessions_response(2, 3, 33000)), refused},
+         {read_sessions, read_full_toc},
+         21600},
+        {"no session information", {refused}, {read_sessions}, 21600},
+        {"a lead-out beyond the data track's start",
+         {scripted_answer::completed(sessions_response(2, 3, 33000)),
+          scripted_answer::completed(full_toc_response(33001, 40000))},
+         {read_sessions, read_full_toc},
+         21600},
+        {"one session",
+         {scripted_answer::completed(sessions_response(1, 1, 0))},
+         {read_sessions},
+         -1},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.what);
+        fake_drive drive;
+        drive.script->then(scripted_answer::completed()).then(scripted_answer::completed(toc));
+        for (const scripted_answer& answer : r.answers) {
+            drive.script->then(answer);
+        }
+        drive.script->then(scripted_answer::completed())
+            .then(scripted_answer::completed(raw_sector(2)))
+            .then(scripted_answer::completed());
+        track_table table;
+        read_mode_state state;
+        load_track_table(*drive.device, state, table);
+        lines expected{select_2048, read_toc};
+        expected.insert(expected.end(), r.session_commands.begin(), r.session_commands.end());
+        expected.insert(expected.end(), {select_2352(), sector_read(33000), select_2048});
+        EXPECT_EQ(drive.sent(), expected);
+        EXPECT_EQ(table.audio_session_end, r.end);
+        EXPECT_EQ(track_end(table, 0), 15000);
+        EXPECT_EQ(track_end(table, 1), r.end >= 0 ? r.end : 33000);
+        EXPECT_EQ(track_end(table, 2), 40000);  // the data track is read as ever
+    }
+}
+
+// A data track too close to the last audio track for a session between
+// them (an image that keeps no gap, a mixed disc): nothing is asked.
+TEST(track_table, no_room_for_a_second_session_asks_nothing) {
+    fake_drive drive;
+    drive.script->then(scripted_answer::completed())
+        .then(scripted_answer::completed(
+            toc_response({{0x10, 0}, {0x10, 15000}, {0x14, 26400}, {0x14, 30000}})))
+        .then(scripted_answer::completed())
+        .then(scripted_answer::completed(raw_sector(1)));
+    track_table table;
+    read_mode_state state;
+    load_track_table(*drive.device, state, table);
+    EXPECT_EQ(drive.sent(),
+              (lines{select_2048, read_toc, select_2352(), sector_read(26400), select_2048}));
+    EXPECT_EQ(table.audio_session_end, -1);
+    EXPECT_EQ(track_end(table, 1), 26400);
 }
 
 TEST(track_table, entry_count_is_bounded_by_one_and_the_table) {

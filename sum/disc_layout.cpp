@@ -51,7 +51,9 @@ bool make_disc_layout(const track_table& table, disc_layout& layout, std::string
     layout.mixed = mixed;
     layout.enhanced = first + audio < count;
     layout.audio_end = layout.leadout();
-    if (layout.enhanced) {
+    if (layout.enhanced && table.audio_session_end >= 0) {
+        layout.audio_end = table.audio_session_end;
+    } else if (layout.enhanced) {
         const int data = first + audio;  // index of the data track
         const std::int64_t data_start = layout.start[data];
         const std::int64_t session_end = data_start - session_gap_sectors;

@@ -6,11 +6,6 @@
 
 #include "scsi/toc.h"
 
-// The sectors an enhanced CD leaves between its audio session and the data
-// track of its second session: the first session's lead-out (6750), the
-// second's lead-in (4500) and the data track's pregap (150).
-inline constexpr std::int64_t session_gap_sectors = 11400;
-
 // What the disc identifiers and checksums need of the table of contents.
 // Tracks are numbered from 1; start[track_count] is the lead-out.
 struct disc_layout {
@@ -21,9 +16,9 @@ struct disc_layout {
     bool mixed = false;     // one data track, then audio tracks
     std::array<std::int64_t, max_disc_tracks + 1> start{};
     // Where the audio of the last audio track ends: the lead-out, or on an
-    // enhanced CD the end of the first session, session_gap_sectors before
-    // the data track (where the data track starts, on a disc image that
-    // keeps no gap between the sessions).
+    // enhanced CD the end of the first session, as the drive reports it or
+    // else session_gap_sectors before the data track (where the data track
+    // starts, on a disc image that marks no second session and keeps no gap).
     std::int64_t audio_end = 0;
 
     std::int64_t leadout() const { return start[track_count]; }

@@ -83,6 +83,7 @@ disc_layout read_disc_layout(const std::string& device_path) {
     scsi_command(*device, read_toc_cdb(), toc_response_bytes, data_direction::in);
     track_table table;
     parse_track_table(device->transfer_buffer.data(), table);
+    read_audio_session_end(*device, table);
     scsi_close(*device);
     disc_layout layout;
     std::string error;
@@ -231,6 +232,7 @@ sum_settings parse_sum_options(int argc, char** argv) {
     };
     sum_settings settings;
     bool track_given = false;
+    bool device_given = false;
     opterr = 0;  // the messages below name the program as every other message does
     optind = 0;  // a fresh scan, also when a test parses twice
     for (;;) {
@@ -241,6 +243,7 @@ sum_settings parse_sum_options(int argc, char** argv) {
         switch (option) {
             case 'd':
                 settings.device_path = optarg;
+                device_given = true;
                 break;
             case 'f':
                 if (!audio_format_named(optarg)) {
@@ -278,6 +281,9 @@ sum_settings parse_sum_options(int argc, char** argv) {
     }
     if (!settings.entry_path.empty() && settings.files.empty()) {
         usage_error("-a needs the files of the tracks to check");
+    }
+    if (!device_given) {
+        settings.device_path = default_drive_path(settings.device_path);
     }
     return settings;
 }

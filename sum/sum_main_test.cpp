@@ -547,6 +547,52 @@ TEST_F(vorkasum_on_pipes, the_offset_search_needs_a_regular_file_and_devices_sta
     EXPECT_EQ(entry.err, "vorkasum: /dev/zero: not a regular file\n");
 }
 
+// The whole loop on a drive with a read offset: --offsets finds it in an
+// uncorrected rip, and a rip corrected by it matches the entry, through the
+// drive entry's tenth field.
+TEST_F(vorkasum_on_disc, finds_the_offset_of_a_drive_and_checks_the_corrected_rip) {
+    temp_dir home;
+    write_file(home / ".vorkarc", read_file(source_path("config/vorkarc")));
+    const std::string entry = write_entry();
+    for (const int c : {6, 667, -54, -1164}) {
+        SCOPED_TRACE(c);
+        const std::vector<std::string> environment = {
+            "HOME=" + home.path().string(), "VORKA_IMAGE_READ_OFFSET=" + std::to_string(c)};
+        write_file(home / ".vorkarc", "\"VORKA\" \"CD IMAGE\" \"\" 0xBE 0 0 0 26 0\n");
+        run_result rip = run_program(
+            {"vorka", "-q", "-d", disc.cue.string(), "-f", "wav", "-o", path("disc.%s")},
+            environment);
+        ASSERT_EQ(rip.status, 0) << rip.err;
+        run_result run = vorkasum({"-a", entry, "--offsets", path("disc.wav")});
+        EXPECT_EQ(lines_of(run.out).back(),
+                  (c > 0 ? "offset +" : "offset ") + std::to_string(c) + " 3 3 3");
+        rip = run_program(
+            {"vorka", "-q", "-d", disc.cue.string(), "-f", "wav", "-o", path("u%02d.%s")},
+            environment);
+        ASSERT_EQ(rip.status, 0) << rip.err;
+        run = vorkasum({"-a", entry, path("u01.wav"), path("u02.wav"), path("u03.wav")});
+        EXPECT_EQ(run.status, 1);
+        for (int track = 1; track <= 3; ++track) {
+            EXPECT_NE(run.out.find("verify " + std::to_string(track) + " mismatch"),
+                      std::string::npos)
+                << run.out;
+        }
+        write_file(home / ".vorkarc",
+                   "\"VORKA\" \"CD IMAGE\" \"\" 0xBE 0 0 0 26 0 " + std::to_string(c) + "\n");
+        rip = run_program(
+            {"vorka", "-q", "-d", disc.cue.string(), "-f", "wav", "-o", path("c%02d.%s")},
+            environment);
+        ASSERT_EQ(rip.status, 0) << rip.err;
+        run = vorkasum({"-a", entry, path("c01.wav"), path("c02.wav"), path("c03.wav")});
+        EXPECT_EQ(run.status, 0) << run.out << run.err;
+        for (int track = 1; track <= 3; ++track) {
+            EXPECT_NE(run.out.find("verify " + std::to_string(track) + " match 12 5"),
+                      std::string::npos)
+                << run.out;
+        }
+    }
+}
+
 TEST_F(vorkasum_on_disc, sends_only_read_toc) {
     const std::string log = path("scsi.log");
     const run_result run = vorkasum({}, {"VORKA_SCSI_LOG=" + log});

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "output/headers.h"
-#include "reader/end_to_end_fixture.h"
+#include "reader/end_to_end_test_util.h"
 #include "scsi/passthrough/cam_passthrough.h"
 
 namespace {
