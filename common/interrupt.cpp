@@ -23,18 +23,24 @@ constexpr int interrupting_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
 }  // namespace
 
-void catch_interrupts() {
+void catch_interrupts(quit_signal quit) {
     struct sigaction action {};
     action.sa_handler = note_signal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;  // no SA_RESTART: a blocked write must come back
-    for (int signal_number : interrupting_signals) {
+    const auto catch_one = [&](int signal_number) {
         struct sigaction inherited {};
         // A signal the parent ignores (nohup, a background job) stays ignored.
         if (sigaction(signal_number, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN) {
-            continue;
+            return;
         }
         sigaction(signal_number, &action, nullptr);
+    };
+    for (int signal_number : interrupting_signals) {
+        catch_one(signal_number);
+    }
+    if (quit == quit_signal::noted) {
+        catch_one(SIGQUIT);
     }
 }
 

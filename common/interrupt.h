@@ -9,7 +9,11 @@
 // Installs the handlers that note the signal, except for signals the program
 // was started with ignored.  Blocking system calls are not restarted, so a
 // write to a stalled pipe returns and the run can stop.
-void catch_interrupts();
+// With quit_signal::noted, SIGQUIT is noted as well: for a program whose
+// every step must end whole (vorkfade's block writes), not one that may be
+// asked for a core dump in the middle of a drive command.
+enum class quit_signal { left_alone, noted };
+void catch_interrupts(quit_signal quit = quit_signal::left_alone);
 
 // The signal noted since catch_interrupts, or 0.
 int pending_interrupt();

@@ -36,3 +36,23 @@ void write_all(int fd, const void* data, std::size_t size, const char* operation
         size -= static_cast<std::size_t>(written);
     }
 }
+
+void write_all_at(int fd, const void* data, std::size_t size, off_t offset, const char* operation) {
+    const char* next = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t written = ::pwrite(fd, next, size, offset);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            exit_with_errno(operation);
+        }
+        if (written == 0) {
+            errno = EIO;  // as in write_all: no progress and no error
+            exit_with_errno(operation);
+        }
+        next += written;
+        size -= static_cast<std::size_t>(written);
+        offset += written;
+    }
+}

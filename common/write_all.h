@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 
 // What a noted interrupt (common/interrupt.h) does to a write in progress.
@@ -14,3 +16,11 @@ enum class on_interrupt {
 // the run with status 1; nothing is silently lost.
 void write_all(int fd, const void* data, std::size_t size, const char* operation = "write()",
                on_interrupt interrupt = on_interrupt::stop);
+
+// Writes the whole block at the given offset of a regular file (pwrite),
+// continuing after short writes and EINTR, for rewriting a file in place;
+// the descriptor's own offset stays where it is.  A noted interrupt never
+// stops it halfway: the caller checks between blocks.  Failures are reported
+// as for write_all.
+void write_all_at(int fd, const void* data, std::size_t size, off_t offset,
+                  const char* operation = "write()");

@@ -1,6 +1,5 @@
 #include "fade/fade_engine.h"
 
-#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +10,7 @@
 #include <memory>
 
 #include "common/exit.h"
+#include "common/interrupt.h"
 #include "common/program_name.h"
 #include "common/write_all.h"
 #include "fade/gain_steps.h"
@@ -24,6 +24,8 @@ struct free_deleter {
     void operator()(void* block) const { std::free(block); }
 };
 
+// Only to learn, once, that the file can be positioned at all: the blocks
+// themselves are read and written at their offsets.
 void seek_to_frame(int fd, std::int64_t frame) {
     if (::lseek(fd, static_cast<off_t>(frame * frame_bytes), SEEK_SET) < 0) {
         exit_with_errno("lseek()");
@@ -33,10 +35,11 @@ void seek_to_frame(int fd, std::int64_t frame) {
 // Reads until `size` bytes have arrived.  A read may return less than asked
 // for without reaching the end; writing the block back after one short read
 // would store stale buffer bytes over the file.
-void read_block(int fd, unsigned char* block, std::size_t size) {
+void read_block(int fd, unsigned char* block, std::size_t size, off_t offset) {
     std::size_t filled = 0;
     while (filled < size) {
-        const ssize_t got = ::read(fd, block + filled, size - filled);
+        const ssize_t got =
+            ::pread(fd, block + filled, size - filled, offset + static_cast<off_t>(filled));
         if (got < 0) {
             if (errno == EINTR) {
                 continue;
@@ -69,29 +72,6 @@ void swap_to_host_order(std::int16_t* samples, std::size_t count) {
     }
 }
 
-// Holds back, while one block is written, the signals that end a run from
-// the terminal or the session.  The kernel stops copying a write into the
-// file when such a signal arrives, and a block cut short there would be
-// faded in its first pages only: a click that a second run cannot mend.
-// Held back, the signal ends the process when the block is whole.
-class interrupts_held {
-  public:
-    interrupts_held() {
-        sigset_t interrupts;
-        sigemptyset(&interrupts);
-        for (const int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
-            sigaddset(&interrupts, s);
-        }
-        ::sigprocmask(SIG_BLOCK, &interrupts, &saved_);
-    }
-    ~interrupts_held() { ::sigprocmask(SIG_SETMASK, &saved_, nullptr); }
-    interrupts_held(const interrupts_held&) = delete;
-    interrupts_held& operator=(const interrupts_held&) = delete;
-
-  private:
-    sigset_t saved_;
-};
-
 // Scales the frames of one block, a run of equal gains at a time.
 void fade_frames(std::int16_t* samples, std::int64_t frames, gain_stepper& steps,
                  std::int32_t unity_gain) {
@@ -120,17 +100,21 @@ void fade_region(int fd, std::int32_t unity_gain, std::int64_t start_frame, std:
 
     seek_to_frame(fd, block_start);
     while (frames_left > 0) {
+        // A signal noted by the program's handler (common/interrupt) ends
+        // the run here, between two whole blocks.  Caught, it no longer cuts
+        // a block's write short the way a fatal signal does (the kernel
+        // stops copying a write into the file when one arrives), so no block
+        // is ever left faded in its first pages only: a click that a second
+        // run could not mend.
+        stop_if_interrupted();
         const std::int64_t frames = std::min(frames_left, fade_block_frames);
         const auto size = static_cast<std::size_t>(frames * frame_bytes);
-        read_block(fd, bytes, size);
+        const auto offset = static_cast<off_t>(block_start * frame_bytes);
+        read_block(fd, bytes, size, offset);
         swap_to_host_order(samples, static_cast<std::size_t>(frames * 2));
         fade_frames(samples, frames, steps, unity_gain);
         swap_to_host_order(samples, static_cast<std::size_t>(frames * 2));
-        {
-            const interrupts_held whole_block;
-            seek_to_frame(fd, block_start);
-            write_all(fd, bytes, size, "write()");
-        }
+        write_all_at(fd, bytes, size, offset, "write()");
         block_start += frames;
         frames_left -= frames;
     }

@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "common/exit.h"
+#include "common/interrupt.h"
 #include "common/program_name.h"
 #include "fade/fade_engine.h"
 #include "fade/offsets.h"
@@ -125,6 +126,8 @@ int fade_main(int argc, char** argv) {
     }
     const fade_plan plan = plan_fade(silent_offset, full_offset);
     print_report(path, size_frames, plan);
+    // From here a signal ends the run between two blocks (fade_region).
+    catch_interrupts(quit_signal::noted);
 
     fade_region(fd, fade_unity_gain, plan.start_frame, plan.start_gain, plan.end_frame,
                 plan.end_gain);
