@@ -172,15 +172,26 @@ void cue_parser::on_file(std::string_view rest) {
     if (raw_name.empty()) {
         fail("FILE without a file name");
     }
-    if (same_word(type, "MOTOROLA")) {
-        file.big_endian = true;
-    } else if (!same_word(type, "BINARY")) {
-        fail("file type \"" + shown(type) + "\" is not supported (BINARY or MOTOROLA)");
+    static constexpr struct {
+        const char* word;
+        cue_file_type type;
+    } types[] = {{"BINARY", cue_file_type::binary},
+                 {"MOTOROLA", cue_file_type::motorola},
+                 {"WAVE", cue_file_type::wave},
+                 {"AIFF", cue_file_type::aiff},
+                 {"FLAC", cue_file_type::flac}};
+    const auto known = std::find_if(std::begin(types), std::end(types),
+                                    [&](const auto& entry) { return same_word(type, entry.word); });
+    if (known == std::end(types)) {
+        fail("file type \"" + shown(type) +
+             "\" is not supported (BINARY, MOTOROLA, WAVE, AIFF or FLAC)");
     }
+    file.type = known->type;
     namespace fs = std::filesystem;
     const fs::path name(raw_name);
-    file.path =
-        name.is_absolute() ? name.string() : (fs::path(cue_path_).parent_path() / name).string();
+    file.folder = fs::path(cue_path_).parent_path().string();
+    file.given = raw_name;
+    file.path = name.is_absolute() ? name.string() : (fs::path(file.folder) / name).string();
     sheet_.files.push_back(file);
     file_has_region_ = false;
     file_last_frame_ = 0;

@@ -14,10 +14,16 @@ enum class track_mode { audio, mode1_2048, mode1_2352, mode2_2352 };
 // Bytes one sector of the mode takes in its BIN file.
 std::uint32_t file_sector_bytes(track_mode mode);
 
+// BINARY and MOTOROLA are raw sectors (MOTOROLA audio most significant byte
+// first); the others are audio files, read by what they hold.
+enum class cue_file_type { binary, motorola, wave, aiff, flac };
+
 struct cue_file {
-    std::string path;         // resolved against the cue sheet's folder
-    std::string name;         // as the cue sheet gives it, for messages
-    bool big_endian = false;  // MOTOROLA: audio samples most significant byte first
+    std::string path;    // resolved against the cue sheet's folder
+    std::string name;    // as the cue sheet gives it, for messages
+    std::string folder;  // the cue sheet's folder, where the file is looked for
+    std::string given;   // the name as the cue sheet gives it, unquoted
+    cue_file_type type = cue_file_type::binary;
     int line = 0;
 };
 

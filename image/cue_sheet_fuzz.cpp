@@ -1,5 +1,6 @@
 // libFuzzer target: any text as a cue sheet, laid out over BIN files of a
-// few awkward sizes (empty, one sector, ending inside a sector, data-sized).
+// few awkward sizes (empty, one sector, ending inside a sector, data-sized)
+// and a WAVE file whose audio ends inside a sector.
 
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 
 #include "image/cue_sheet.h"
 #include "image/disc_image.h"
+#include "output/headers.h"
 
 namespace {
 
@@ -27,6 +29,11 @@ const std::vector<std::string>& bin_files() {
             made.push_back(std::string(folder) + "/" + std::to_string(i) + ".bin");
             std::ofstream(made.back(), std::ios::binary) << std::string(sizes[i], '\x5a');
         }
+        constexpr std::size_t wave_audio = 2 * 2352 + 1000;
+        const auto header = make_wav_header(wave_audio);
+        made.push_back(std::string(folder) + "/audio.wav");
+        std::ofstream(made.back(), std::ios::binary)
+            << std::string(header.begin(), header.end()) << std::string(wave_audio, '\x5a');
         return made;
     }();
     return paths;

@@ -150,8 +150,9 @@ TEST(cue_sheet, broken_sheets_name_file_line_and_problem) {
     const row rows[] = {
         {"TRACK 01 AUDIO\n", "d.cue line 1: TRACK before the first FILE"},
         {"INDEX 01 00:00:00\n", "d.cue line 1: INDEX before the first TRACK"},
-        {"FILE a.wav WAVE\n",
-         "d.cue line 1: file type \"WAVE\" is not supported (BINARY or MOTOROLA)"},
+        {"FILE a.mp3 MP3\n",
+         "d.cue line 1: file type \"MP3\" is not supported (BINARY, MOTOROLA, WAVE, AIFF or "
+         "FLAC)"},
         {"FILE a.bin BINARY\nTRACK 01 CDG\n",
          "d.cue line 2: track mode \"CDG\" is not supported (AUDIO, MODE1/2048, MODE1/2352 or "
          "MODE2/2352)"},
@@ -263,8 +264,10 @@ TEST(cue_sheet, missing_bin_names_the_line_and_the_file) {
     const auto image = open_image(
         dir, {}, "REM x\nFILE \"gone.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n", error);
     EXPECT_EQ(image, nullptr);
-    EXPECT_EQ(error, (dir / "disc.cue").string() +
-                         " line 2: cannot open \"gone.bin\": No such file or directory");
+    EXPECT_EQ(error, (dir / "disc.cue").string() + " line 2: cannot find \"gone.bin\": looked in " +
+                         dir.path().string() +
+                         " for \"gone.bin\" in any letter case, then for \"gone.flac\", "
+                         "\"gone.wav\", \"gone.aiff\"");
 }
 
 // What the disc carries besides its layout: the catalog number and ISRCs

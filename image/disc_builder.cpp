@@ -8,6 +8,7 @@
 
 #include "image/disc_image.h"
 #include "image/test_audio.h"
+#include "output/headers.h"
 
 namespace fs = std::filesystem;
 
@@ -113,6 +114,7 @@ std::size_t file_form(std::uint32_t lba, const track_spec& track, bool big_endia
 
 struct file_writer {
     fs::path path;
+    image_file_format format = image_file_format::bin;
     std::ofstream out;
     std::uint32_t frames = 0;
     std::uint32_t cut = 0;
@@ -121,10 +123,31 @@ struct file_writer {
     std::vector<std::size_t> sector_indexes;
 };
 
+// A WAV or AIFF file's header, sized for `audio_bytes` of audio.
+std::vector<std::uint8_t> file_header(image_file_format format, std::uint64_t audio_bytes) {
+    if (format == image_file_format::wav) {
+        const auto header = make_wav_header(audio_bytes);
+        return {header.begin(), header.end()};
+    }
+    if (format == image_file_format::aiff) {
+        const auto header = make_aiff_header(audio_bytes);
+        return {header.begin(), header.end()};
+    }
+    return {};
+}
+
+void write_header(file_writer& file, std::uint64_t audio_bytes) {
+    const std::vector<std::uint8_t> header = file_header(file.format, audio_bytes);
+    file.out.seekp(0);
+    file.out.write(reinterpret_cast<const char*>(header.data()),
+                   static_cast<std::streamsize>(header.size()));
+}
+
 void finish_file(file_writer& file, built_disc& disc) {
     if (!file.out.is_open()) {
         return;
     }
+    write_header(file, std::uint64_t{file.frames} * raw_sector_bytes);
     file.out.close();
     if (!file.out) {
         throw std::runtime_error(file.path.string() + ": write failed");
@@ -148,20 +171,44 @@ built_disc build_disc(const fs::path& folder, const disc_spec& spec) {
     int file_number = 0;
     std::uint32_t lba = 0;
     std::array<std::uint8_t, raw_sector_bytes> sector{};
-    auto write_sectors = [&](const track_spec& track, std::uint32_t count) {
+    auto write_sectors = [&](const track_spec& track, std::uint32_t count, bool silent) {
         for (std::uint32_t i = 0; i < count; ++i, ++lba) {
-            const std::size_t n = file_form(lba, track, file.big_endian, spec.audio, sector.data());
+            const audio_content content = silent ? audio_content::silence : spec.audio;
+            const std::size_t n = file_form(lba, track, file.big_endian, content, sector.data());
             file.out.write(reinterpret_cast<const char*>(sector.data()),
                            static_cast<std::streamsize>(n));
             file.sector_indexes.push_back(disc.sectors.size());
-            disc.sectors.push_back({track.mode, false, file.big_endian, 0});
+            disc.sectors.push_back({track.mode, false, file.big_endian, silent, 0});
         }
         file.frames += count;
     };
     auto generated = [&](const track_spec& track, std::uint32_t count) {
         for (std::uint32_t i = 0; i < count; ++i, ++lba) {
-            disc.sectors.push_back({track.mode, true, false, 0});
+            disc.sectors.push_back({track.mode, true, false, false, 0});
         }
+    };
+    auto next_file = [&](const track_spec& track) {
+        finish_file(file, disc);
+        file = file_writer{};
+        static constexpr const char* extensions[] = {"bin", "wav", "aiff"};
+        char name[64];
+        std::snprintf(name, sizeof name, "%s-%02d.%s", spec.name.c_str(), ++file_number,
+                      extensions[static_cast<int>(spec.format)]);
+        file.path = folder / name;
+        file.format = spec.format;
+        file.big_endian = spec.format == image_file_format::aiff ||
+                          (spec.format == image_file_format::bin && track.motorola);
+        file.out.open(file.path, std::ios::binary | std::ios::trunc);
+        if (!file.out) {
+            throw std::runtime_error(file.path.string() + ": cannot create");
+        }
+        write_header(file, 0);
+        disc.files.push_back(file.path);
+        const char* type = spec.format == image_file_format::wav    ? "WAVE"
+                           : spec.format == image_file_format::aiff ? "AIFF"
+                           : track.motorola                         ? "MOTOROLA"
+                                                                    : "BINARY";
+        cue += std::string("FILE \"") + name + "\" " + type + "\n";
     };
     int session = 1;
     for (std::size_t t = 0; t < spec.tracks.size(); ++t) {
@@ -180,24 +227,17 @@ built_disc build_disc(const fs::path& folder, const disc_spec& spec) {
                                          ": pregap longer than the gap between sessions");
             }
             for (std::uint32_t i = before; i < between; ++i, ++lba) {
-                disc.sectors.push_back({track_mode::audio, true, false, 0, true});
+                disc.sectors.push_back({track_mode::audio, true, false, false, 0, true});
             }
         }
-        if (t == 0 || track.new_file) {
-            finish_file(file, disc);
-            file = file_writer{};
-            char name[64];
-            std::snprintf(name, sizeof name, "%s-%02d.bin", spec.name.c_str(), ++file_number);
-            file.path = folder / name;
-            file.big_endian = track.motorola;
-            file.out.open(file.path, std::ios::binary | std::ios::trunc);
-            if (!file.out) {
-                throw std::runtime_error(file.path.string() + ": cannot create");
-            }
-            cue += std::string("FILE \"") + name + "\" " +
-                   (track.motorola ? "MOTOROLA" : "BINARY") + "\n";
+        if (track.mode != track_mode::audio && spec.format != image_file_format::bin) {
+            throw std::runtime_error("a data track cannot lie in an audio file");
         }
-        file.cut = std::max(file.cut, track.cut_bytes);
+        const bool starts_file = t == 0 || track.new_file;
+        const bool appended = starts_file && track.gap_in_previous_file && track.index0 > 0;
+        if (starts_file && !(appended && t > 0)) {
+            next_file(track);
+        }
         char line[64];
         std::snprintf(line, sizeof line, "  TRACK %02zu %s\n", t + 1, mode_name(track.mode));
         cue += line;
@@ -210,11 +250,15 @@ built_disc build_disc(const fs::path& folder, const disc_spec& spec) {
         }
         if (track.index0 > 0) {
             cue += "    INDEX 00 " + cue_time(file.frames) + "\n";
-            write_sectors(track, track.index0);
+            write_sectors(track, track.index0, spec.silent_gaps);
         }
+        if (appended) {
+            next_file(track);
+        }
+        file.cut = std::max(file.cut, track.cut_bytes);
         cue += "    INDEX 01 " + cue_time(file.frames) + "\n";
         disc.starts.push_back(lba);
-        write_sectors(track, track.sectors);
+        write_sectors(track, track.sectors, false);
         if (track.postgap > 0) {
             cue += "    POSTGAP " + cue_time(track.postgap) + "\n";
             generated(track, track.postgap);
@@ -241,7 +285,11 @@ void expected_raw_sector(const built_disc& disc, std::uint32_t lba, std::uint8_t
         }
         return;
     }
-    test_raw_sector(lba, s.mode, out);
+    if (s.silent) {
+        std::memset(out, 0, raw_sector_bytes);
+    } else {
+        test_raw_sector(lba, s.mode, out);
+    }
     const std::uint32_t cut = s.cut_bytes;
     for (std::uint32_t i = 0; i < raw_sector_bytes && cut > 0; ++i) {
         if (s.mode == track_mode::mode1_2048) {
@@ -319,6 +367,8 @@ bool parse_track_spec(const std::string& text, track_spec& track, std::string& e
             ok = number(track.cut_bytes);
         } else if (key == "file") {
             track.new_file = true;
+        } else if (key == "appended") {
+            track.new_file = track.gap_in_previous_file = true;
         } else if (key == "motorola") {
             track.new_file = track.motorola = true;
         } else if (key == "pre") {

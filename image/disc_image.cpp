@@ -1,7 +1,5 @@
 #include "image/disc_image.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,36 +22,6 @@ std::uint8_t mode_byte(track_mode mode) {
     return mode == track_mode::mode2_2352 ? 2 : 1;
 }
 
-// Reads the whole span, also across short reads.  `file_bytes` is the
-// file's size when the image was opened: what lies beyond it reads as zeros
-// (a BIN may end inside its last sector), but a byte before it that is no
-// longer there is a failed read, for the file has shrunk since.
-bool read_span(int fd, std::uint8_t* out, std::size_t length, std::uint64_t offset,
-               std::uint64_t file_bytes) {
-    const std::size_t present =
-        offset >= file_bytes
-            ? 0
-            : static_cast<std::size_t>(std::min<std::uint64_t>(length, file_bytes - offset));
-    std::size_t done = 0;
-    while (done < present) {
-        const ssize_t n =
-            ::pread(fd, out + done, present - done, static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            return false;
-        }
-        if (n == 0) {
-            errno = EIO;
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    std::memset(out + present, 0, length - present);
-    return true;
-}
-
 void swap_sample_bytes(std::uint8_t* data, std::size_t length) {
     for (std::size_t i = 0; i + 1 < length; i += 2) {
         std::swap(data[i], data[i + 1]);
@@ -64,37 +32,6 @@ struct region_place {
     std::uint64_t byte = 0;
     std::uint64_t sectors = 0;
 };
-
-std::string file_error(const std::string& cue_path, const cue_file& file, const char* problem) {
-    return cue_path + " line " + std::to_string(file.line) + ": " + problem + " \"" + file.name +
-           "\": " + std::strerror(errno);
-}
-
-// Opens a file that must be a regular file.  Non-blocking, so that a FIFO
-// named in its place fails here instead of waiting for a writer.  Gives its
-// size and its identity.
-int open_regular_file(const std::string& path, std::uint64_t& size, source_file& identity,
-                      bool& regular) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    struct stat info;
-    if (fd < 0 || ::fstat(fd, &info) != 0) {
-        const int saved = errno;
-        if (fd >= 0) {
-            ::close(fd);
-        }
-        errno = saved;
-        return -1;
-    }
-    regular = S_ISREG(info.st_mode);
-    if (!regular) {
-        ::close(fd);
-        return -1;
-    }
-    size = static_cast<std::uint64_t>(info.st_size);
-    identity = {path, static_cast<std::uint64_t>(info.st_dev),
-                static_cast<std::uint64_t>(info.st_ino)};
-    return fd;
-}
 
 // A real cue sheet is a few kilobytes; anything this large is some other
 // file (most often the BIN itself), and is not read into memory.
@@ -162,19 +99,23 @@ std::unique_ptr<disc_image> disc_image::from_sheet(const cue_sheet& sheet,
     std::unique_ptr<disc_image> image(new disc_image);
     std::vector<std::uint64_t> sizes;
     for (const cue_file& file : sheet.files) {
-        std::uint64_t size = 0;
-        bool regular = true;
-        source_file identity;
-        const int fd = open_regular_file(file.path, size, identity, regular);
-        if (fd < 0) {
-            error = regular ? file_error(cue_path, file, "cannot open")
-                            : cue_path + " line " + std::to_string(file.line) + ": \"" + file.name +
-                                  "\" is not a regular file";
+        std::unique_ptr<image_file> opened = image_file::open(file, cue_path, error);
+        if (opened == nullptr) {
             return nullptr;
         }
-        image->fds_.push_back(fd);
-        image->sources_.push_back(identity);
-        sizes.push_back(size);
+        image->sources_.push_back(opened->identity());
+        sizes.push_back(opened->bytes());
+        image->files_.push_back(std::move(opened));
+    }
+    for (const cue_region& region : sheet.regions) {
+        const cue_track& track = sheet.tracks[region.track];
+        const image_file& file = *image->files_[region.file];
+        if (track.mode != track_mode::audio && file.audio_only()) {
+            error = cue_path + " line " + std::to_string(track.line) + ": track " +
+                    std::to_string(track.number) + " is a data track, but \"" +
+                    sheet.files[region.file].name + "\" holds " + file.kind() + " audio";
+            return nullptr;
+        }
     }
 
     // Where each region starts in its file and how many sectors it holds.
@@ -296,10 +237,8 @@ std::unique_ptr<disc_image> disc_image::from_sheet(const cue_sheet& sheet,
         } else {
             const cue_region& region = sheet.regions[item.region];
             extent.mode = sheet.tracks[region.track].mode;
-            extent.fd = image->fds_[region.file];
-            extent.file_bytes = sizes[region.file];
+            extent.file = image->files_[region.file].get();
             extent.byte_offset = places[item.region].byte;
-            extent.big_endian = sheet.files[region.file].big_endian;
             region_first[item.region] = lba;
             if (!track_reached[region.track]) {
                 pregap_first[region.track] = std::min(pregap_first[region.track], lba);
@@ -343,11 +282,7 @@ std::unique_ptr<disc_image> disc_image::from_sheet(const cue_sheet& sheet,
     return image;
 }
 
-disc_image::~disc_image() {
-    for (int fd : fds_) {
-        ::close(fd);
-    }
-}
+disc_image::~disc_image() = default;
 
 const image_extent& disc_image::extent_at(std::uint32_t lba) const {
     auto after =
@@ -398,7 +333,7 @@ bool disc_image::read_raw(std::uint32_t lba, std::uint32_t count, std::uint8_t* 
         const image_extent& e = extent_at(lba);
         const std::uint32_t n = std::min(count, e.first + e.count - lba);
         const std::size_t bytes = std::size_t{n} * raw_sector_bytes;
-        if (e.fd < 0) {
+        if (e.file == nullptr) {
             std::memset(out, 0, bytes);
             if (e.mode != track_mode::audio) {
                 for (std::uint32_t i = 0; i < n; ++i) {
@@ -409,9 +344,8 @@ bool disc_image::read_raw(std::uint32_t lba, std::uint32_t count, std::uint8_t* 
             // Read all user data into the tail of the span, then spread it
             // out front to back; each sector's bytes move only forwards.
             std::uint8_t* packed = out + bytes - std::size_t{n} * user_data_bytes;
-            if (!read_span(e.fd, packed, std::size_t{n} * user_data_bytes,
-                           e.byte_offset + std::uint64_t{lba - e.first} * user_data_bytes,
-                           e.file_bytes)) {
+            if (!e.file->read(e.byte_offset + std::uint64_t{lba - e.first} * user_data_bytes,
+                              std::size_t{n} * user_data_bytes, packed)) {
                 return false;
             }
             for (std::uint32_t i = 0; i < n; ++i) {
@@ -423,12 +357,11 @@ bool disc_image::read_raw(std::uint32_t lba, std::uint32_t count, std::uint8_t* 
                             raw_sector_bytes - header_end - user_data_bytes);
             }
         } else {
-            if (!read_span(e.fd, out, bytes,
-                           e.byte_offset + std::uint64_t{lba - e.first} * raw_sector_bytes,
-                           e.file_bytes)) {
+            if (!e.file->read(e.byte_offset + std::uint64_t{lba - e.first} * raw_sector_bytes,
+                              bytes, out)) {
                 return false;
             }
-            if (e.big_endian && e.mode == track_mode::audio) {
+            if (e.file->big_endian() && e.mode == track_mode::audio) {
                 swap_sample_bytes(out, bytes);
             }
         }
@@ -444,19 +377,19 @@ bool disc_image::read_user_data(std::uint32_t lba, std::uint32_t count, std::uin
         const image_extent& e = extent_at(lba);
         const std::uint32_t n = std::min(count, e.first + e.count - lba);
         const std::uint64_t first = lba - e.first;
-        if (e.fd < 0) {
+        if (e.file == nullptr) {
             std::memset(out, 0, std::size_t{n} * user_data_bytes);
         } else if (e.mode == track_mode::mode1_2048) {
-            if (!read_span(e.fd, out, std::size_t{n} * user_data_bytes,
-                           e.byte_offset + first * user_data_bytes, e.file_bytes)) {
+            if (!e.file->read(e.byte_offset + first * user_data_bytes,
+                              std::size_t{n} * user_data_bytes, out)) {
                 return false;
             }
         } else {
             const std::uint32_t at =
                 e.mode == track_mode::mode2_2352 ? mode2_user_data_at : header_end;
             for (std::uint32_t i = 0; i < n; ++i) {
-                if (!read_span(e.fd, out + std::size_t{i} * user_data_bytes, user_data_bytes,
-                               e.byte_offset + (first + i) * raw_sector_bytes + at, e.file_bytes)) {
+                if (!e.file->read(e.byte_offset + (first + i) * raw_sector_bytes + at,
+                                  user_data_bytes, out + std::size_t{i} * user_data_bytes)) {
                     return false;
                 }
             }

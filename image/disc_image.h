@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "image/cue_sheet.h"
+#include "image/image_file.h"
 #include "scsi/passthrough/passthrough.h"
 
 inline constexpr std::uint32_t raw_sector_bytes = 2352;
@@ -47,14 +48,12 @@ struct image_extent {
     std::uint32_t first = 0;
     std::uint32_t count = 0;
     track_mode mode = track_mode::audio;
-    int fd = -1;  // -1 for made-up sectors
+    const image_file* file = nullptr;  // null for made-up sectors
     std::uint64_t byte_offset = 0;
-    std::uint64_t file_bytes = 0;  // the file's size when the image was opened
-    bool big_endian = false;
     bool session_gap = false;  // between two sessions: never read
 };
 
-// A disc as a CUE sheet and its BIN files describe it.  Reads go straight
+// A disc as a CUE sheet and its files (BIN, WAVE, AIFF) describe it.  Reads go straight
 // into the caller's buffer; nothing is allocated per read.
 class disc_image {
   public:
@@ -96,7 +95,7 @@ class disc_image {
     disc_image() = default;
     const image_extent& extent_at(std::uint32_t lba) const;
 
-    std::vector<int> fds_;
+    std::vector<std::unique_ptr<image_file>> files_;
     std::vector<source_file> sources_;
     std::vector<image_track> tracks_;
     std::vector<image_extent> extents_;

@@ -502,10 +502,16 @@ scsi_outcome emulated_drive::read_cd_fields(const scsi_request& request, std::ui
     for (std::uint32_t i = 0; i < count; ++i) {
         const std::uint8_t* sector = sectors_.data() + std::size_t{i} * raw_sector_bytes;
         const sector_span span = *selected_main_channel(fields, kind_of_sector(lba + i, sector));
-        std::memcpy(out, sector + span.offset, span.length);
-        out += span.length;
-        std::memset(out, 0, c2_error_bytes(fields));
-        out += c2_error_bytes(fields);
+        // A selection of no main-channel field and no C2 transfers nothing:
+        // the buffer may then be empty, and memcpy must not see its null pointer.
+        if (span.length != 0) {
+            std::memcpy(out, sector + span.offset, span.length);
+            out += span.length;
+        }
+        if (const std::uint32_t c2 = c2_error_bytes(fields); c2 != 0) {
+            std::memset(out, 0, c2);
+            out += c2;
+        }
         if (sub != subchannel_none) {
             write_subchannel(subchannel_of(*image_, lba + i), sub, out);
             out += subchannel_bytes(sub);

@@ -269,10 +269,43 @@ void take_metadata(const FLAC__StreamDecoder*, const FLAC__StreamMetadata* metad
     }
 }
 
+// libFLAC's reports in words; its own strings are the enumerators' names.
+std::string described(FLAC__StreamDecoderErrorStatus status) {
+    switch (status) {
+        case FLAC__STREAM_DECODER_ERROR_STATUS_LOST_SYNC:
+            return "bytes that are no FLAC frame";
+        case FLAC__STREAM_DECODER_ERROR_STATUS_BAD_HEADER:
+            return "a damaged frame header";
+        case FLAC__STREAM_DECODER_ERROR_STATUS_FRAME_CRC_MISMATCH:
+            return "a frame whose checksum does not match its contents";
+        case FLAC__STREAM_DECODER_ERROR_STATUS_UNPARSEABLE_STREAM:
+            return "a frame that cannot be decoded";
+        case FLAC__STREAM_DECODER_ERROR_STATUS_BAD_METADATA:
+            return "damaged metadata";
+    }
+    return FLAC__StreamDecoderErrorStatusString[status];
+}
+
+// Why the decoder stopped, from its state.
+std::string stopped(const FLAC__StreamDecoder* decoder) {
+    switch (const FLAC__StreamDecoderState state = FLAC__stream_decoder_get_state(decoder)) {
+        case FLAC__STREAM_DECODER_MEMORY_ALLOCATION_ERROR:
+            throw std::bad_alloc();
+        case FLAC__STREAM_DECODER_END_OF_STREAM:
+            return "the file ends";
+        case FLAC__STREAM_DECODER_SEEK_ERROR:
+            return "a seek failed";
+        case FLAC__STREAM_DECODER_ABORTED:
+            return "the decoder gave up";
+        default:
+            return FLAC__StreamDecoderStateString[state];
+    }
+}
+
 void take_error(const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus status, void* client) {
     state_t& state = state_of(client);
     if (state.decoder_error.empty()) {
-        state.decoder_error = FLAC__StreamDecoderErrorStatusString[status];
+        state.decoder_error = described(status);
         state.decoder_error_is_sync = status == FLAC__STREAM_DECODER_ERROR_STATUS_LOST_SYNC;
     }
 }
@@ -315,9 +348,7 @@ bool start(state_t& state) {
                           FLAC__StreamDecoderInitStatusString[init]);
     }
     if (!FLAC__stream_decoder_process_until_end_of_metadata(state.decoder) && !state.failed) {
-        return state.fail(
-            std::string("damaged FLAC file: ") +
-            FLAC__StreamDecoderStateString[FLAC__stream_decoder_get_state(state.decoder)]);
+        return state.fail("damaged FLAC file: " + stopped(state.decoder));
     }
     if (state.failed) {
         return false;
@@ -350,8 +381,8 @@ bool decode_frame(state_t& state) {
     }
     const FLAC__StreamDecoderState now = FLAC__stream_decoder_get_state(state.decoder);
     if (!went || now == FLAC__STREAM_DECODER_ABORTED) {
-        return state.fail(std::string("damaged FLAC stream after sample ") +
-                          std::to_string(before) + ": " + FLAC__StreamDecoderStateString[now]);
+        return state.fail("damaged FLAC stream after sample " + std::to_string(before) + ": " +
+                          stopped(state.decoder));
     }
     if (now == FLAC__STREAM_DECODER_END_OF_STREAM && state.pending_frames() == 0) {
         return state.fail("the FLAC stream ends after " + std::to_string(before) + " of its " +
@@ -501,10 +532,7 @@ bool flac_reader::finish(md5_verdict& verdict, std::string& error) {
     if (!state.failed &&
         (!went || (!state.decoder_error.empty() && !state.decoder_error_is_sync))) {
         state.fail("damaged FLAC stream after its last sample: " +
-                   (state.decoder_error.empty()
-                        ? std::string(FLAC__StreamDecoderStateString[FLAC__stream_decoder_get_state(
-                              state.decoder)])
-                        : state.decoder_error));
+                   (state.decoder_error.empty() ? stopped(state.decoder) : state.decoder_error));
     }
     if (state.failed) {
         error = state.error;

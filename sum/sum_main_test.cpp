@@ -213,6 +213,9 @@ TEST_F(vorkasum_on_disc, the_first_track_option_places_the_files) {
     run = vorkasum({"-t", "3", files[1], files[2]});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "vorkasum: 2 files from track 3 on, but the disc has 3 audio tracks\n");
+    run = vorkasum({"-t", "4", files[0]});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "vorkasum: 1 file from track 4 on, but the disc has 3 audio tracks\n");
 }
 
 TEST_F(vorkasum_on_disc, checks_the_tracks_against_a_database_entry) {

@@ -11,18 +11,21 @@
 namespace {
 
 void usage() {
-    std::fprintf(
-        stderr,
-        "usage: %s [--music | --silence] [--name NAME] FOLDER TRACK...\n"
-        "  TRACK is MODE:SECTORS[,OPTION...]\n"
-        "  MODE: audio, mode1 (MODE1/2352), mode1/2048, mode2 (MODE2/2352)\n"
-        "  OPTION: index0=N (pregap in the file), pregap=N (PREGAP), postgap=N,\n"
-        "          file (start a new BIN), motorola (new big-endian BIN), pre (FLAGS PRE),\n"
-        "          cut=N (the BIN ends N bytes early),\n"
-        "          session (the track starts the next session: an enhanced CD)\n"
-        "  Audio is a test pattern of the sector address unless --music or --silence.\n"
-        "  Prints the path of the cue sheet.\n",
-        program_name);
+    std::fprintf(stderr,
+                 "usage: %s [--music | --silence] [--wav | --aiff] [--silent-gaps] [--name NAME]\n"
+                 "       FOLDER TRACK...\n"
+                 "  TRACK is MODE:SECTORS[,OPTION...]\n"
+                 "  MODE: audio, mode1 (MODE1/2352), mode1/2048, mode2 (MODE2/2352)\n"
+                 "  OPTION: index0=N (pregap in the file), pregap=N (PREGAP), postgap=N,\n"
+                 "          file (start a new file), appended (a new file after INDEX 00),\n"
+                 "          motorola (new big-endian BIN), pre (FLAGS PRE),\n"
+                 "          cut=N (the file ends N bytes early),\n"
+                 "          session (the track starts the next session: an enhanced CD)\n"
+                 "  Audio is a test pattern of the sector address unless --music or --silence;\n"
+                 "  --silent-gaps makes INDEX 00 audio silence.  --wav, --aiff: audio files\n"
+                 "  instead of BIN files (audio tracks only).\n"
+                 "  Prints the path of the cue sheet.\n",
+                 program_name);
     throw exit_request{1};
 }
 
@@ -35,6 +38,12 @@ int body(int argc, char** argv) {
             spec.audio = audio_content::music;
         } else if (std::strcmp(argv[at], "--silence") == 0) {
             spec.audio = audio_content::silence;
+        } else if (std::strcmp(argv[at], "--wav") == 0) {
+            spec.format = image_file_format::wav;
+        } else if (std::strcmp(argv[at], "--aiff") == 0) {
+            spec.format = image_file_format::aiff;
+        } else if (std::strcmp(argv[at], "--silent-gaps") == 0) {
+            spec.silent_gaps = true;
         } else if (std::strcmp(argv[at], "--name") == 0 && at + 1 < argc) {
             spec.name = argv[++at];
         } else {
