@@ -289,8 +289,10 @@ std::string described(FLAC__StreamDecoderErrorStatus status) {
 // Why the decoder stopped, from its state.
 std::string stopped(const FLAC__StreamDecoder* decoder) {
     switch (const FLAC__StreamDecoderState state = FLAC__stream_decoder_get_state(decoder)) {
+        // libFLAC also stops in this state for a metadata block shorter
+        // than its type needs, so it is no proof that memory ran out.
         case FLAC__STREAM_DECODER_MEMORY_ALLOCATION_ERROR:
-            throw std::bad_alloc();
+            return "a block the decoder cannot hold (a damaged length, or no memory left)";
         case FLAC__STREAM_DECODER_END_OF_STREAM:
             return "the file ends";
         case FLAC__STREAM_DECODER_SEEK_ERROR:

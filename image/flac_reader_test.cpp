@@ -187,6 +187,12 @@ TEST_F(flac_reader_test, refuses_what_is_no_flac_of_cd_audio_naming_what_it_hold
     EXPECT_EQ(refusal(dir / "empty.flac"), "not a FLAC file: it is empty");
     write_file(dir / "marker.flac", "fLaC");
     EXPECT_EQ(refusal(dir / "marker.flac").rfind("damaged FLAC file: ", 0), 0u);
+    // An APPLICATION block shorter than its own identifier: libFLAC stops
+    // with its out-of-memory state, though no memory ran out.
+    write_file(dir / "short-block.flac", std::string("fLaC\x02\x00\x00\x00" "appl" "more", 16));
+    EXPECT_EQ(refusal(dir / "short-block.flac"),
+              "damaged FLAC file: a block the decoder cannot hold (a damaged length, or no "
+              "memory left)");
     EXPECT_EQ(refusal(dir / "missing.flac"), "No such file or directory");
     EXPECT_EQ(refusal(dir.path()), "not a regular file");
     ASSERT_EQ(::mkfifo((dir / "fifo.flac").c_str(), 0600), 0);
