@@ -11,6 +11,8 @@
 #include <cstring>
 #include <new>
 
+#include "image/md5.h"
+
 namespace {
 
 constexpr unsigned cd_rate = 44100;
@@ -39,6 +41,7 @@ struct flac_reader::decoder_state {
     bool have_streaminfo = false;
     FLAC__StreamMetadata_StreamInfo info{};
     bool md5_set = false;
+    md5_sum audio_sum;  // of every sample delivered in order from the first
 
     // Decoded frames not delivered yet: pending[pending_at ..] are frames
     // pending_first + pending_at / frame_bytes on.
@@ -47,7 +50,7 @@ struct flac_reader::decoder_state {
     std::uint64_t pending_first = 0;
 
     bool seeking = false;  // inside seek_absolute: the frame comes trimmed
-    bool seeked = false;   // libFLAC stops checking the MD5 signature then
+    bool seeked = false;   // the audio sum no longer covers the stream in order then
     bool at_end = false;   // every frame was read; only the stream's end may follow
     bool failed = false;
     bool finished = false;
@@ -220,6 +223,11 @@ bool is_cd_shape(unsigned channels, unsigned bits, unsigned rate) {
 FLAC__StreamDecoderWriteStatus take_frame(const FLAC__StreamDecoder*, const FLAC__Frame* frame,
                                           const FLAC__int32* const samples[], void* client) {
     state_t& state = state_of(client);
+    // After the last frame the first damage reported decides (see finish):
+    // what libFLAC finds behind it is no audio of this stream.
+    if (state.at_end && !state.decoder_error.empty()) {
+        return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
+    }
     const FLAC__FrameHeader& header = frame->header;
     const std::uint64_t starts = state.pending_first + state.pending.size() / frame_bytes;
     if (!is_cd_shape(header.channels, header.bits_per_sample, cd_rate)) {
@@ -255,6 +263,12 @@ FLAC__StreamDecoderWriteStatus take_frame(const FLAC__StreamDecoder*, const FLAC
             *at++ = static_cast<std::uint8_t>(bits);
             *at++ = static_cast<std::uint8_t>(bits >> 8);
         }
+    }
+    // The signature is of the samples in this very form: little-endian,
+    // the channels interleaved.
+    if (!state.seeked) {
+        state.audio_sum.add(state.pending.data() + had,
+                            std::size_t{header.blocksize} * frame_bytes);
     }
     return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
 }
@@ -341,7 +355,9 @@ bool start(state_t& state) {
     if (state.decoder == nullptr) {
         throw std::bad_alloc();
     }
-    FLAC__stream_decoder_set_md5_checking(state.decoder, true);
+    // The reader sums the audio itself (audio_sum): libFLAC's sum would
+    // take in the frames it decodes past the end too.
+    FLAC__stream_decoder_set_md5_checking(state.decoder, false);
     const FLAC__StreamDecoderInitStatus init =
         FLAC__stream_decoder_init_stream(state.decoder, read_bytes, seek_to, tell, length, at_eof,
                                          take_frame, take_metadata, take_error, &state);
@@ -528,11 +544,16 @@ bool flac_reader::finish(md5_verdict& verdict, std::string& error) {
     }
     state.at_end = true;  // any further frame is audio the stream does not declare
     state.decoder_error.clear();
+    state.decoder_error_is_sync = false;
     const bool went = FLAC__stream_decoder_process_until_end_of_stream(state.decoder);
     // Bytes after the last frame that are no frame (a trailing tag) are
-    // reported as lost sync; the audio is complete all the same.
-    if (!state.failed &&
-        (!went || (!state.decoder_error.empty() && !state.decoder_error_is_sync))) {
+    // reported as lost sync; the audio is complete all the same, and
+    // whatever libFLAC meets behind them does not count: how far it looks
+    // there depends on how its input arrived (in a file it steps back and
+    // searches again, in a pipe it cannot), and a file and a pipe of the
+    // same bytes must read alike.
+    const bool trailing_bytes = state.decoder_error_is_sync;
+    if (!state.failed && !trailing_bytes && (!went || !state.decoder_error.empty())) {
         state.fail("damaged FLAC stream after its last sample: " +
                    (state.decoder_error.empty() ? stopped(state.decoder) : state.decoder_error));
     }
@@ -540,7 +561,8 @@ bool flac_reader::finish(md5_verdict& verdict, std::string& error) {
         error = state.error;
         return false;
     }
-    const bool md5_matches = FLAC__stream_decoder_finish(state.decoder);
+    const md5_sum::digest sum = state.audio_sum.finish();
+    const bool md5_matches = std::equal(sum.begin(), sum.end(), std::begin(state.info.md5sum));
     verdict = !state.md5_set ? md5_verdict::unset
               : md5_matches  ? md5_verdict::matches
                              : md5_verdict::differs;

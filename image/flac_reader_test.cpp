@@ -247,6 +247,30 @@ TEST_F(flac_reader_test, a_stream_that_holds_more_audio_than_it_declares_is_refu
     EXPECT_EQ(error, "damaged FLAC stream: more than the 2764 samples its STREAMINFO declares");
 }
 
+TEST_F(flac_reader_test, what_follows_bytes_after_the_last_frame_is_no_audio_of_the_stream) {
+    // A tag after the last frame, and behind it whole frames (here a second
+    // copy of the file): libFLAC finds them after the tag's bytes or not,
+    // depending on how its input arrives; a file and a pipe must agree.
+    const std::vector<std::uint8_t> flac = read_bytes(make());
+    std::string padded(flac.begin(), flac.end());
+    padded += "TAG";
+    padded.append(125, 'x');
+    padded.append(flac.begin(), flac.end());
+    write_file(dir / "padded.flac", padded);
+    const auto reader = open(dir / "padded.flac");
+    EXPECT_EQ(read_all(*reader, 1000), flac_reader::md5_verdict::matches);
+
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    ASSERT_LT(padded.size(), 60000u);  // fits in the pipe's buffer
+    ASSERT_EQ(::write(ends[1], padded.data(), padded.size()), static_cast<ssize_t>(padded.size()));
+    ::close(ends[1]);
+    std::string error;
+    const auto piped = flac_reader::adopt(ends[0], {}, error);
+    ASSERT_NE(piped, nullptr) << error;
+    EXPECT_EQ(read_all(*piped, 1000), flac_reader::md5_verdict::matches);
+}
+
 TEST_F(flac_reader_test, reads_nothing_outside_the_file) {
     const auto reader = open(make());
     std::vector<std::uint8_t> got(8);

@@ -100,7 +100,10 @@ std::string write_test_flac(const std::string& path, std::uint64_t frames, Value
 }
 
 // libFLAC's own count of the samples the bytes decode to, with no check of
-// ours in between; nothing when its decoder fails.
+// ours in between, up to the first damage it reports (in a stream that is
+// read clean, bytes after the last frame: what libFLAC finds behind them is
+// no audio of the stream, and decoding stops at the first frame there);
+// nothing when its decoder fails.
 inline std::optional<std::uint64_t> decoded_flac_samples(const std::uint8_t* data,
                                                          std::size_t size) {
     struct source {
@@ -108,6 +111,8 @@ inline std::optional<std::uint64_t> decoded_flac_samples(const std::uint8_t* dat
         std::size_t size;
         std::size_t at = 0;
         std::uint64_t samples = 0;
+        bool damaged = false;
+        bool stopped_after_damage = false;
     } state{data, size};
     FLAC__StreamDecoder* decoder = FLAC__stream_decoder_new();
     FLAC__stream_decoder_init_stream(
@@ -123,11 +128,20 @@ inline std::optional<std::uint64_t> decoded_flac_samples(const std::uint8_t* dat
         nullptr, nullptr, nullptr, nullptr,
         [](const FLAC__StreamDecoder*, const FLAC__Frame* frame, const FLAC__int32* const[],
            void* client) {
-            static_cast<source*>(client)->samples += frame->header.blocksize;
+            auto& s = *static_cast<source*>(client);
+            if (s.damaged) {
+                s.stopped_after_damage = true;
+                return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
+            }
+            s.samples += frame->header.blocksize;
             return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
         },
-        nullptr, [](const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus, void*) {}, &state);
+        nullptr,
+        [](const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus, void* client) {
+            static_cast<source*>(client)->damaged = true;
+        },
+        &state);
     const bool went = FLAC__stream_decoder_process_until_end_of_stream(decoder);
     FLAC__stream_decoder_delete(decoder);
-    return went ? std::optional(state.samples) : std::nullopt;
+    return went || state.stopped_after_damage ? std::optional(state.samples) : std::nullopt;
 }

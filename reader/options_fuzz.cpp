@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <iterator>
 #include <limits>
 #include <string>
 #include <vector>
@@ -96,8 +97,9 @@ void check_command_line(const std::vector<std::string>& words) {
     try {
         parse_options(parser, settings, argc, argv.data(), option_table, "vorka");
         check(parser.next_arg >= 1 && parser.next_arg <= argc);
+        // A row of the table, never the all-zero row that ends it.
         check(settings.selected_format >= output_formats &&
-              settings.selected_format < output_formats + 5);
+              settings.selected_format < output_formats + std::size(output_formats) - 1);
         check(settings.verbosity >= 0);
         make_track_selection(settings, selection);
     } catch (const exit_request& request) {
