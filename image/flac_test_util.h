@@ -102,8 +102,8 @@ std::string write_test_flac(const std::string& path, std::uint64_t frames, Value
 // libFLAC's own count of the samples the bytes decode to, with no check of
 // ours in between, up to the first damage it reports (in a stream that is
 // read clean, bytes after the last frame: what libFLAC finds behind them is
-// no audio of the stream, and decoding stops at the first frame there);
-// nothing when its decoder fails.
+// no audio of the stream, and how libFLAC fares there does not count);
+// nothing when its decoder fails before any damage.
 inline std::optional<std::uint64_t> decoded_flac_samples(const std::uint8_t* data,
                                                          std::size_t size) {
     struct source {
@@ -112,7 +112,6 @@ inline std::optional<std::uint64_t> decoded_flac_samples(const std::uint8_t* dat
         std::size_t at = 0;
         std::uint64_t samples = 0;
         bool damaged = false;
-        bool stopped_after_damage = false;
     } state{data, size};
     FLAC__StreamDecoder* decoder = FLAC__stream_decoder_new();
     FLAC__stream_decoder_init_stream(
@@ -130,7 +129,6 @@ inline std::optional<std::uint64_t> decoded_flac_samples(const std::uint8_t* dat
            void* client) {
             auto& s = *static_cast<source*>(client);
             if (s.damaged) {
-                s.stopped_after_damage = true;
                 return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
             }
             s.samples += frame->header.blocksize;
@@ -143,5 +141,5 @@ inline std::optional<std::uint64_t> decoded_flac_samples(const std::uint8_t* dat
         &state);
     const bool went = FLAC__stream_decoder_process_until_end_of_stream(decoder);
     FLAC__stream_decoder_delete(decoder);
-    return went || state.stopped_after_damage ? std::optional(state.samples) : std::nullopt;
+    return went || state.damaged ? std::optional(state.samples) : std::nullopt;
 }
