@@ -6,16 +6,12 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "common/byte_order.h"
 #include "common/exit.h"
 #include "common/program_name.h"
 #include "sum/input_file.h"
 
 namespace {
-
-std::uint32_t le32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
 
 // No entry of a real disc comes near this; a bigger file is something else.
 constexpr std::size_t largest_entry = 16 * 1024 * 1024;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "common/byte_order.h"
 #include "common/exit.h"
 #include "common/program_name.h"
 #include "common/scratch_file_test_util.h"
@@ -22,11 +23,6 @@ void check(bool holds) {
     if (!holds) {
         std::abort();
     }
-}
-
-std::uint32_t le32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
 const scratch_file& entry_file() {

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "common/byte_order.h"
 #include "common/program_name.h"
 #include "sum/input_file.h"
 
@@ -20,19 +21,6 @@ constexpr std::uint32_t cd_rate = 44100;
 constexpr std::uint32_t cd_channels = 2;
 constexpr std::uint32_t cd_bits = 16;
 constexpr std::size_t head_bytes = 65536;  // where a header's audio must begin
-
-std::uint32_t le16(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0] | p[1] << 8);
-}
-std::uint32_t le32(const std::uint8_t* p) {
-    return le16(p) | le16(p + 2) << 16;
-}
-std::uint32_t be16(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0] << 8 | p[1]);
-}
-std::uint32_t be32(const std::uint8_t* p) {
-    return be16(p) << 16 | be16(p + 2);
-}
 
 bool is_tag(const std::uint8_t* p, const char* tag) {
     return std::memcmp(p, tag, 4) == 0;

@@ -20,35 +20,18 @@ minutes=${2:-60}
 rounds=${3:-3}
 tracks=12
 
-for program in vorka vorka-mkimage; do
-    if [ ! -x "$bin/$program" ]; then
-        echo "$0: $bin/$program is not built (run: make build)" >&2
-        exit 1
-    fi
-done
-for program in flac /usr/bin/time; do
-    if ! command -v "$program" >/dev/null 2>&1; then
-        echo "$0: $program is not installed" >&2
-        exit 1
-    fi
-done
-if [ "$minutes" -lt 60 ]; then
-    echo "$0: an image under 60 minutes measures the start-up more than the reading" >&2
-    exit 1
-fi
+# shellcheck source=bench/common.sh
+. "$root/bench/common.sh"
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/vorka-bench-archive.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+need_built vorka vorka-mkimage
+need_installed flac /usr/bin/time
+need_minutes "$minutes" "the reading"
+make_work archive
 
 sectors=$((minutes * 4500))
 bytes=$((sectors * 2352))
 # The WAV image, its FLAC copy (smaller) and one rip, plus a margin.
-need_kib=$((3 * bytes / 1024 + 256 * 1024))
-free_kib=$(df -Pk "$work" | awk 'NR == 2 { print $4 }')
-if [ "$free_kib" -lt "$need_kib" ]; then
-    echo "$0: $work has $((free_kib / 1024)) MiB free, needs $((need_kib / 1024)) MiB" >&2
-    exit 1
-fi
+need_free_kib $((3 * bytes / 1024 + 256 * 1024))
 
 # Twelve audio tracks of equal length in one WAV file, 2-second gaps in it.
 per_track=$((sectors / tracks))
@@ -66,11 +49,7 @@ wav_bytes=$(stat -c %s "$work/wav/disc-01.wav")
 flac_bytes=$(stat -c %s "$work/flac/disc-01.flac")
 cat "$work/wav/disc-01.wav" "$work/flac/disc-01.flac" >/dev/null
 
-mkdir "$work/home"
-cp "$root/config/vorkarc" "$work/home/.vorkarc"
-
-# shellcheck source=bench/timing.sh
-. "$root/bench/timing.sh"
+make_home
 
 rip() {
     HOME=$work/home "$bin/vorka" -q -d "$1" -f wav -o "$work/rip/track%02d.%s"

@@ -18,6 +18,9 @@ mib=${2:-512}
 rounds=${3:-7}
 target_percent=95
 
+# shellcheck source=bench/common.sh
+. "$root/bench/common.sh"
+
 if [ ! -f "$fade" ] || [ ! -x "$fade" ]; then
     echo "$0: $fade is not built (run: make build)" >&2
     exit 1
@@ -27,8 +30,7 @@ if [ "$mib" -lt 512 ]; then
     exit 1
 fi
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/vorka-bench-fade.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+make_work fade
 pcm=$work/long.pcm
 bytes=$((mib * 1024 * 1024))
 
@@ -37,18 +39,10 @@ copies=1
 if command -v sox >/dev/null 2>&1; then
     copies=2
 fi
-need_kib=$((copies * mib * 1024 + 256 * 1024))
-free_kib=$(df -Pk "$work" | awk 'NR == 2 { print $4 }')
-if [ "$free_kib" -lt "$need_kib" ]; then
-    echo "$0: $work has $((free_kib / 1024)) MiB free, needs $((need_kib / 1024)) MiB" >&2
-    exit 1
-fi
+need_free_kib $((copies * mib * 1024 + 256 * 1024))
 
 head -c "$bytes" /dev/urandom >"$pcm"
 cat "$pcm" >/dev/null
-
-# shellcheck source=bench/timing.sh
-. "$root/bench/timing.sh"
 
 dd_times=()
 fade_times=()
@@ -61,7 +55,7 @@ median() { printf '%s\n' "$@" | sort -n | awk '{ t[NR] = $1 } END { print t[int(
 median_dd=$(median "${dd_times[@]}")
 median_fade=$(median "${fade_times[@]}")
 
-rate() { awk -v b="$bytes" -v ns="$1" 'BEGIN { printf "%8.0f MB/s  (%6.0f ms)", b * 1000 / ns, ns / 1e6 }'; }
+rate() { rate_of "$bytes" "$1"; }
 
 echo "file: $mib MiB of raw PCM in the page cache, median of $rounds interleaved rounds (MB = 10^6 bytes)"
 echo "dd bs=64k conv=notrunc, in place:  $(rate "$median_dd")"

@@ -20,46 +20,24 @@ rounds=${3:-5}
 target_ratio=1.10
 tracks=12
 
-for program in vorka vorka-mkimage; do
-    if [ ! -x "$bin/$program" ]; then
-        echo "$0: $bin/$program is not built (run: make build)" >&2
-        exit 1
-    fi
-done
-if ! command -v flac >/dev/null 2>&1; then
-    echo "$0: the flac tool is not installed (apt-get install flac)" >&2
-    exit 1
-fi
-if [ "$minutes" -lt 60 ]; then
-    echo "$0: an image under 60 minutes measures the start-up more than the encoding" >&2
-    exit 1
-fi
+# shellcheck source=bench/common.sh
+. "$root/bench/common.sh"
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/vorka-bench-flac.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+need_built vorka vorka-mkimage
+need_installed flac
+need_minutes "$minutes" "the encoding"
+make_work flac
 
 sectors=$((minutes * 4500))
 bytes=$((sectors * 2352))
 # The image, the WAV rip and one FLAC rip, plus a margin.
-need_kib=$((3 * bytes / 1024 + 256 * 1024))
-free_kib=$(df -Pk "$work" | awk 'NR == 2 { print $4 }')
-if [ "$free_kib" -lt "$need_kib" ]; then
-    echo "$0: $work has $((free_kib / 1024)) MiB free, needs $((need_kib / 1024)) MiB" >&2
-    exit 1
-fi
+need_free_kib $((3 * bytes / 1024 + 256 * 1024))
 
-per_track=$((sectors / tracks))
-specs=()
-for _ in $(seq "$tracks"); do
-    specs+=("audio:$per_track")
-done
-mkdir "$work/image" "$work/home" "$work/flac"
+equal_tracks "$sectors" "$tracks"
+mkdir "$work/image" "$work/flac"
 cue=$("$bin/vorka-mkimage" --music --name disc "$work/image" "${specs[@]}")
 cat "$work"/image/*.bin >/dev/null
-cp "$root/config/vorkarc" "$work/home/.vorkarc"
-
-# shellcheck source=bench/timing.sh
-. "$root/bench/timing.sh"
+make_home
 
 vorka_rip() {
     HOME=$work/home "$bin/vorka" -q -d "$cue" -f "$1" -o "$2/track%02d.%s"

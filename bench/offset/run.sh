@@ -18,25 +18,17 @@ rounds=${3:-5}
 limit_percent=5
 tracks=12
 
-for program in vorka vorka-mkimage; do
-    if [ ! -x "$bin/$program" ]; then
-        echo "$0: $bin/$program is not built (run: make build)" >&2
-        exit 1
-    fi
-done
+# shellcheck source=bench/common.sh
+. "$root/bench/common.sh"
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/vorka-bench-offset.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+need_built vorka vorka-mkimage
+make_work offset
 sectors=$((minutes * 4500))
-per_track=$((sectors / tracks))
-specs=()
-for _ in $(seq "$tracks"); do
-    specs+=("audio:$per_track")
-done
-mkdir "$work/image" "$work/home" "$work/out"
+equal_tracks "$sectors" "$tracks"
+mkdir "$work/image" "$work/out"
 cue=$("$bin/vorka-mkimage" --name disc "$work/image" "${specs[@]}")
 cat "$work"/image/*.bin >/dev/null
-cp "$root/config/vorkarc" "$work/home/.vorkarc"
+make_home
 
 # One rip's wall-clock time, in milliseconds.
 rip_ms() {

@@ -20,36 +20,20 @@ rounds=${3:-5}
 target_percent=80
 tracks=12
 
-for program in vorka vorka-mkimage; do
-    if [ ! -x "$bin/$program" ]; then
-        echo "$0: $bin/$program is not built (run: make build)" >&2
-        exit 1
-    fi
-done
-if [ "$minutes" -lt 60 ]; then
-    echo "$0: an image under 60 minutes measures the start-up more than the reading" >&2
-    exit 1
-fi
+# shellcheck source=bench/common.sh
+. "$root/bench/common.sh"
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/vorka-bench-rip.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+need_built vorka vorka-mkimage
+need_minutes "$minutes" "the reading"
+make_work rip
 
 sectors=$((minutes * 4500))
 bytes=$((sectors * 2352))
 # The image, the rip and one copy (dd's or bchunk's) at a time, plus a margin.
-need_kib=$((3 * bytes / 1024 + 256 * 1024))
-free_kib=$(df -Pk "$work" | awk 'NR == 2 { print $4 }')
-if [ "$free_kib" -lt "$need_kib" ]; then
-    echo "$0: $work has $((free_kib / 1024)) MiB free, needs $((need_kib / 1024)) MiB" >&2
-    exit 1
-fi
+need_free_kib $((3 * bytes / 1024 + 256 * 1024))
 
 # Twelve audio tracks of equal length in one BIN file.
-per_track=$((sectors / tracks))
-specs=()
-for _ in $(seq "$tracks"); do
-    specs+=("audio:$per_track")
-done
+equal_tracks "$sectors" "$tracks"
 mkdir "$work/image"
 cue=$("$bin/vorka-mkimage" --name disc "$work/image" "${specs[@]}")
 bin_file=$work/image/disc.bin
@@ -57,14 +41,7 @@ bin_file=$work/image/disc.bin
 bytes=$(stat -c %s "$bin_file")
 cat "$bin_file" >/dev/null
 
-# vorka reads its drive configuration from the home folder only: a fresh one
-# with the shipped file, so that neither the real home nor an installed
-# configuration is read.
-mkdir "$work/home"
-cp "$root/config/vorkarc" "$work/home/.vorkarc"
-
-# shellcheck source=bench/timing.sh
-. "$root/bench/timing.sh"
+make_home
 
 rip() {
     HOME=$work/home "$bin/vorka" -q -d "$cue" -f wav -o "$work/rip/track%02d.%s"
@@ -88,7 +65,7 @@ if [ "$ripped" -ne "$tracks" ]; then
 fi
 rm -rf "$work/rip"
 
-rate() { awk -v b="$bytes" -v ns="$1" 'BEGIN { printf "%8.0f MB/s  (%6.0f ms)", b * 1000 / ns, ns / 1e6 }'; }
+rate() { rate_of "$bytes" "$1"; }
 
 echo "image: $minutes minutes, $tracks audio tracks, $((bytes / 1000000)) MB in the page cache,"
 echo "best of $rounds rounds (MB = 10^6 bytes)"

@@ -24,38 +24,22 @@ target_mb_per_s=1000
 target_offsets_ms=10000
 tracks=12
 
-for program in vorka vorkasum vorka-mkimage; do
-    if [ ! -x "$bin/$program" ]; then
-        echo "$0: $bin/$program is not built (run: make build)" >&2
-        exit 1
-    fi
-done
-if [ "$minutes" -lt 60 ]; then
-    echo "$0: a disc under 60 minutes measures the start-up more than the reading" >&2
-    exit 1
-fi
+# shellcheck source=bench/common.sh
+. "$root/bench/common.sh"
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/vorka-bench-sum.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+need_built vorka vorkasum vorka-mkimage
+need_minutes "$minutes" "the reading"
+make_work sum
 
 sectors=$((minutes * 4500))
 bytes=$((sectors * 2352))
 # The image, the track files and the whole-disc file, plus a margin.
-need_kib=$((3 * bytes / 1024 + 256 * 1024))
-free_kib=$(df -Pk "$work" | awk 'NR == 2 { print $4 }')
-if [ "$free_kib" -lt "$need_kib" ]; then
-    echo "$0: $work has $((free_kib / 1024)) MiB free, needs $((need_kib / 1024)) MiB" >&2
-    exit 1
-fi
+need_free_kib $((3 * bytes / 1024 + 256 * 1024))
 
-per_track=$((sectors / tracks))
-specs=()
-for _ in $(seq "$tracks"); do
-    specs+=("audio:$per_track")
-done
-mkdir "$work/image" "$work/rip" "$work/home"
+equal_tracks "$sectors" "$tracks"
+mkdir "$work/image" "$work/rip"
 cue=$("$bin/vorka-mkimage" --name disc "$work/image" "${specs[@]}")
-cp "$root/config/vorkarc" "$work/home/.vorkarc"
+make_home
 HOME=$work/home "$bin/vorka" -q -d "$cue" -f wav -o "$work/rip/track%02d.%s"
 HOME=$work/home "$bin/vorka" -q -d "$cue" -f wav -o "$work/disc.wav"
 files=("$work"/rip/track*.wav)
@@ -82,8 +66,6 @@ with open(sys.argv[2], "wb") as out:
             out.write(struct.pack("<BII", 1, int(t[column], 16), 0))
 PY
 
-# shellcheck source=bench/timing.sh
-. "$root/bench/timing.sh"
 
 sums() { "$bin/vorkasum" -d "$cue" "${files[@]}"; }
 offsets() { "$bin/vorkasum" -d "$cue" -a "$work/entry.bin" --offsets "$work/disc.wav"; }
@@ -107,7 +89,7 @@ if [ "$found" != "+0 $tracks $tracks $tracks" ]; then
     exit 1
 fi
 
-rate() { awk -v b="$file_bytes" -v ns="$1" 'BEGIN { printf "%8.0f MB/s  (%6.0f ms)", b * 1000 / ns, ns / 1e6 }'; }
+rate() { rate_of "$file_bytes" "$1"; }
 
 echo "disc: $minutes minutes, $tracks WAV files, $((file_bytes / 1000000)) MB in the page cache,"
 echo "best of $rounds rounds (MB = 10^6 bytes)"
