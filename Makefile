@@ -29,13 +29,15 @@ asan:
 	cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan
 
-# Every libFuzzer target for FUZZ_SECONDS each (clang, ASan + UBSan).
+# Every libFuzzer target for FUZZ_SECONDS each (clang, ASan + UBSan), from a
+# new random seed each time unless FUZZ_SEED gives one.
 FUZZ_SECONDS ?= 30
+FUZZ_SEED ?=
 fuzz:
 	$(NEED) build fuzz
 	cmake --preset fuzz
 	cmake --build --preset fuzz -j $(JOBS)
-	tools/fuzz.sh $(FUZZ_SECONDS)
+	FUZZ_SEED=$(FUZZ_SEED) tools/fuzz.sh $(FUZZ_SECONDS)
 
 # Only what the demo runs, so that a first try does not wait for the tests.
 demo:

@@ -5,6 +5,9 @@
 # committed corpus; a crashing input is kept in build/fuzz/crashes/.
 #
 #   tools/fuzz.sh [seconds per target, default 30] [target ...]
+#
+# FUZZ_SEED, when set, is libFuzzer's seed for every target, so that a run
+# can be repeated; otherwise each run starts from a new random one.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -27,7 +30,8 @@ while read -r name corpus; do
     echo "== $name: $seconds s from $(ls "$corpus" | wc -l) seeds"
     # The targets' own messages (error texts of the parsers) go to
     # /dev/null; libFuzzer keeps its report on standard error.
-    if ! "$build/bin/$name" -max_total_time="$seconds" -close_fd_mask=3 -print_final_stats=1 \
+    if ! "$build/bin/$name" -max_total_time="$seconds" ${FUZZ_SEED:+-seed="$FUZZ_SEED"} \
+            -close_fd_mask=3 -print_final_stats=1 \
             -artifact_prefix="$build/crashes/$name-" "$scratch/$name" "$corpus" \
             2>"$scratch/$name.log"; then
         tail -n 40 "$scratch/$name.log" >&2
