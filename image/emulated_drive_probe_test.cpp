@@ -6,37 +6,16 @@
 
 #include "common/common_test_util.h"
 #include "image/disc_builder.h"
+#include "image/drive_test_util.h"
 #include "image/emulated_drive.h"
 
 namespace {
 
-using bytes = std::vector<std::uint8_t>;
-
-struct answer {
-    scsi_outcome outcome;
-    bytes data;
-};
-
-answer send(passthrough& drive, const bytes& cdb, std::size_t length,
-            data_direction direction = data_direction::in) {
-    answer a;
-    a.data = bytes(length, 0xee);
-    scsi_request request;
-    request.cdb = cdb;
-    request.direction = length == 0 ? data_direction::none : direction;
-    request.data = a.data;
-    a.outcome = drive.send(request);
-    return a;
-}
-
-std::array<int, 3> sense_of(const scsi_outcome& outcome) {
-    if (outcome.what != scsi_outcome::kind::status_error) {
-        return {-1, -1, -1};
-    }
-    return {outcome.sense[2] & 0x0f, outcome.sense[12], outcome.sense[13]};
-}
-
-constexpr std::array<int, 3> invalid_field{5, 0x24, 0};
+using drive_test::answer;
+using drive_test::bytes;
+using drive_test::invalid_field;
+using drive_test::send;
+using drive_test::sense_of;
 
 std::uint32_t be32(const bytes& data, std::size_t at) {
     return std::uint32_t(data[at]) << 24 | data[at + 1] << 16 | data[at + 2] << 8 | data[at + 3];

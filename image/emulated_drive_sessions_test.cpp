@@ -10,35 +10,16 @@
 
 #include "common/common_test_util.h"
 #include "image/disc_builder.h"
+#include "image/drive_test_util.h"
 #include "image/emulated_drive.h"
 #include "image/test_audio.h"
 
 namespace {
 
-using bytes = std::vector<std::uint8_t>;
-
-struct answer {
-    scsi_outcome outcome;
-    bytes data;
-};
-
-answer send(passthrough& drive, const bytes& cdb, std::size_t length) {
-    answer a;
-    a.data = bytes(length, 0xee);
-    scsi_request request;
-    request.cdb = cdb;
-    request.direction = data_direction::in;
-    request.data = a.data;
-    a.outcome = drive.send(request);
-    return a;
-}
-
-std::array<int, 3> sense_of(const scsi_outcome& outcome) {
-    if (outcome.what != scsi_outcome::kind::status_error) {
-        return {-1, -1, -1};
-    }
-    return {outcome.sense[2] & 0x0f, outcome.sense[12], outcome.sense[13]};
-}
+using drive_test::answer;
+using drive_test::bytes;
+using drive_test::send;
+using drive_test::sense_of;
 
 std::uint32_t information_of(const scsi_outcome& outcome) {
     return std::uint32_t(outcome.sense[3]) << 24 | outcome.sense[4] << 16 | outcome.sense[5] << 8 |

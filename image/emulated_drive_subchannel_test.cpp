@@ -12,38 +12,18 @@
 
 #include "common/common_test_util.h"
 #include "image/disc_builder.h"
+#include "image/drive_test_util.h"
 #include "image/emulated_drive.h"
 #include "image/read_cd_fields_test_util.h"
 #include "image/subchannel.h"
 
 namespace {
 
-using bytes = std::vector<std::uint8_t>;
-
-struct answer {
-    scsi_outcome outcome;
-    bytes data;
-};
-
-answer send(passthrough& drive, const bytes& cdb, std::size_t length) {
-    answer a;
-    a.data = bytes(length, 0xee);
-    scsi_request request;
-    request.cdb = cdb;
-    request.direction = length == 0 ? data_direction::none : data_direction::in;
-    request.data = a.data;
-    a.outcome = drive.send(request);
-    return a;
-}
-
-std::array<int, 3> sense_of(const scsi_outcome& outcome) {
-    if (outcome.what != scsi_outcome::kind::status_error) {
-        return {-1, -1, -1};
-    }
-    return {outcome.sense[2] & 0x0f, outcome.sense[12], outcome.sense[13]};
-}
-
-constexpr std::array<int, 3> invalid_field{5, 0x24, 0};
+using drive_test::answer;
+using drive_test::bytes;
+using drive_test::invalid_field;
+using drive_test::send;
+using drive_test::sense_of;
 constexpr std::array<int, 3> illegal_mode{5, 0x64, 0};
 constexpr std::array<int, 3> no_error{-1, -1, -1};
 
