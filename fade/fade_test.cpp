@@ -500,7 +500,7 @@ TEST(scale_samples, every_kernel_matches_the_plain_division) {
             std::vector<std::int16_t> samples = all_samples;
             const std::size_t done =
                 kernels[k].run(samples.data(), samples.size(), static_cast<std::uint16_t>(gain));
-            EXPECT_GE(done + 16, samples.size()) << kernels[k].name;
+            EXPECT_GE(done + 32, samples.size()) << kernels[k].name;  // less than a vector left
             EXPECT_TRUE(std::equal(samples.begin(), samples.begin() + done, expected.begin()))
                 << kernels[k].name << " at gain " << gain;
         }

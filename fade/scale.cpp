@@ -48,7 +48,10 @@ std::size_t scale_sse2(std::int16_t* samples, std::size_t count, std::uint16_t g
     return i;
 }
 
-// The same sixteen samples at a time, on processors that have AVX2.
+// The same sixteen samples at a time, on processors that have AVX2, which
+// takes the magnitude and puts the sign back in one instruction each: the
+// scaling costs a few instructions for every vector, and on audio already in
+// the cache those instructions are what the fade spends its time on.
 __attribute__((target("avx2"))) std::size_t scale_avx2(std::int16_t* samples, std::size_t count,
                                                        std::uint16_t gain) {
     const __m256i gains = _mm256_set1_epi16(static_cast<short>(gain));
@@ -56,10 +59,27 @@ __attribute__((target("avx2"))) std::size_t scale_avx2(std::int16_t* samples, st
     for (; i + 16 <= count; i += 16) {
         auto* const lane = reinterpret_cast<__m256i*>(samples + i);
         const __m256i sample = _mm256_loadu_si256(lane);
-        const __m256i sign = _mm256_srai_epi16(sample, 15);
-        const __m256i magnitude = _mm256_sub_epi16(_mm256_xor_si256(sample, sign), sign);
-        const __m256i scaled = _mm256_mulhi_epu16(magnitude, gains);
-        _mm256_storeu_si256(lane, _mm256_sub_epi16(_mm256_xor_si256(scaled, sign), sign));
+        const __m256i scaled = _mm256_mulhi_epu16(_mm256_abs_epi16(sample), gains);
+        _mm256_storeu_si256(lane, _mm256_sign_epi16(scaled, sample));
+    }
+    return i;
+}
+
+// Thirty-two samples at a time with AVX-512BW, which has no sign
+// instruction: the negative lanes are negated under a mask of the samples'
+// sign bits instead.
+__attribute__((target("avx512f,avx512bw"))) std::size_t scale_avx512(std::int16_t* samples,
+                                                                     std::size_t count,
+                                                                     std::uint16_t gain) {
+    const __m512i gains = _mm512_set1_epi16(static_cast<short>(gain));
+    const __m512i zero = _mm512_setzero_si512();
+    std::size_t i = 0;
+    for (; i + 32 <= count; i += 32) {
+        auto* const lane = reinterpret_cast<__m512i*>(samples + i);
+        const __m512i sample = _mm512_loadu_si512(lane);
+        const __mmask32 negative = _mm512_movepi16_mask(sample);
+        const __m512i scaled = _mm512_mulhi_epu16(_mm512_abs_epi16(sample), gains);
+        _mm512_storeu_si512(lane, _mm512_mask_sub_epi16(scaled, negative, zero, scaled));
     }
     return i;
 }
@@ -71,17 +91,22 @@ const scale_kernel all_kernels[] = {
 #if defined(VORKA_X86_KERNELS)
     {"sse2", scale_sse2},
     {"avx2", scale_avx2},
+    {"avx512bw", scale_avx512},
 #endif
 };
 
+// The kernels are ordered so that each needs what the one before it needs,
+// and more: the processor runs a leading run of them.
 std::size_t count_available_kernels() {
-    std::size_t count = std::size(all_kernels);
 #if defined(VORKA_X86_KERNELS)
     if (!__builtin_cpu_supports("avx2")) {
-        --count;
+        return 2;
+    }
+    if (!__builtin_cpu_supports("avx512bw")) {
+        return 3;
     }
 #endif
-    return count;
+    return std::size(all_kernels);
 }
 
 }  // namespace
